@@ -1,0 +1,53 @@
+#include "control/run_progress.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "platform/terminal.h"
+
+namespace {
+
+int32_t runTotal = 0;
+constexpr int barWidth = 40;
+constexpr auto redrawEvery = std::chrono::milliseconds(100);
+
+void draw(int32_t runNumber, double fraction)
+{
+    const int filled = static_cast<int>(fraction * barWidth);
+    std::string line = "\rrun " + std::to_string(runNumber + 1);
+    if (runTotal > 0) line += " of " + std::to_string(runTotal);
+    line += " [" + std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(barWidth - filled), '.') +
+            "] " + std::to_string(static_cast<int>(fraction * 100.0)) + "%";
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+}
+
+void clear()
+{
+    std::fputs(("\r" + std::string(barWidth + 32, ' ') + "\r").c_str(), stderr);
+    std::fflush(stderr);
+}
+
+}  // namespace
+
+void setRunTotal(int32_t runs) { runTotal = runs; }
+
+void waitWhileStreaming(int32_t milliseconds, int32_t runNumber)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    const auto length = std::chrono::milliseconds(std::max<int32_t>(milliseconds, 0));
+    const auto end = start + length;
+    if (!standardErrorIsTerminal()) {
+        std::this_thread::sleep_until(end);
+        return;
+    }
+    for (auto now = start; now < end; now = Clock::now()) {
+        draw(runNumber, std::chrono::duration<double>(now - start) / std::chrono::duration<double>(length));
+        std::this_thread::sleep_until(std::min(end, now + redrawEvery));
+    }
+    clear();
+}

@@ -1,0 +1,15 @@
+// The main thread's wait while the driver streams, with a progress line on
+// standard error when that is a terminal: which run of how many, and a bar
+// for the run's streaming time. The line is cleared when the wait ends, so
+// nothing of it stays among the harness's own lines; standard output is
+// never touched.
+#pragma once
+
+#include <cstdint>
+
+// How many runs the test has; 0 (the default) shows no run total.
+void setRunTotal(int32_t runs);
+
+// Sleeps for `milliseconds` measured from now, drawing the progress of
+// run `runNumber` (counted from 0) as it goes.
+void waitWhileStreaming(int32_t milliseconds, int32_t runNumber);

@@ -1,0 +1,97 @@
+#include "control/dialogue.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "control/answer_reader.h"
+#include "control/console.h"
+#include "control/run_progress.h"
+#include "control/run_sequence.h"
+#include "control/test_state.h"
+#include "driver/driver_registry.h"
+#include "report/report_files.h"
+
+namespace {
+
+constexpr double sampleRateChoices[] = {44100.0, 48000.0, 96000.0, 192000.0};
+constexpr int32_t sampleRateChoiceCount = 4;
+constexpr auto pauseAfterRun = std::chrono::milliseconds(500);
+
+}  // namespace
+
+bool collectDriverNames()
+{
+    const int count = driverList.count();
+    if (count <= 0) return false;
+    std::vector<char> storage(static_cast<size_t>(count) * 32, '\0');
+    std::vector<char*> names(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) names[static_cast<size_t>(i)] = &storage[static_cast<size_t>(i) * 32];
+    const int filled = driverList.fillNames(names.data(), count);
+    for (int i = 0; i < filled; ++i) testState.driverNames.emplace_back(names[static_cast<size_t>(i)]);
+    return filled > 0;
+}
+
+int runTestDialogue(std::istream& in)
+{
+    TestState& s = testState;
+    AnswerReader answers(in);
+
+    int32_t runCount = 1;
+    console::prompt("How many runs? ");
+    answers.readInteger(runCount);
+
+    console::prompt("Duration of each run in milli-seconds (1000 ms = 1 s)? ");
+    answers.readInteger(s.runDurationMs);
+    if (s.runDurationMs < 1 || s.runDurationMs > 100000) {
+        console::line("Valid values are between 1 and 100000");
+        return 0;
+    }
+
+    console::prompt("Frequency in Hz of sinusoid (0 for pulse, -1 for staircase): ");
+    answers.readNumber(s.toneFrequencyHz);
+    if (s.toneFrequencyHz == 0.0) {
+        s.pulseMode = true;
+        s.staircaseMode = false;
+    } else if (s.toneFrequencyHz == -1.0) {
+        s.pulseMode = false;
+        s.staircaseMode = true;
+    }
+
+    if (collectDriverNames()) {
+        for (size_t i = 0; i < s.driverNames.size(); ++i) console::line(i, " ", s.driverNames[i]);
+    }
+    const int32_t driverCount = static_cast<int32_t>(s.driverNames.size());
+    if (driverCount == 0) {
+        console::line("No ASIO devices are available");
+        return 0;
+    }
+    int32_t device = 0;
+    if (driverCount >= 2) {
+        console::line("Which device (enter number from list)?");
+        if (!answers.readInteger(device) || device < 0 || device >= driverCount) {
+            console::line("Invalid device number. Vaid values range from ", 0, " to ", driverCount - 1);
+            return 0;
+        }
+    }
+
+    for (int32_t id = 0; id < sampleRateChoiceCount; ++id) console::line(id, " ", sampleRateChoices[id] / 1000.0, " kHz");
+    console::line("Enter sampling rate ID (left column):");
+    int32_t rateId = 0;
+    if (!answers.readInteger(rateId) || rateId < 0 || rateId >= sampleRateChoiceCount) {
+        console::line("Invalid sample rate ID");
+        return 0;
+    }
+    s.sampleRate = sampleRateChoices[rateId];
+
+    s.resultsFile = openResultsFile();
+    setRunTotal(runCount);
+    for (int32_t run = 0; run < runCount; ++run) {
+        runOnce(device, run);
+        std::this_thread::sleep_for(pauseAfterRun);
+    }
+    closeResultsFile();
+    return 0;
+}

@@ -1,0 +1,5 @@
+#include <iostream>
+
+#include "control/dialogue.h"
+
+int main() { return runTestDialogue(std::cin); }

@@ -1,0 +1,88 @@
+#include "control/run_sequence.h"
+
+#include <cstring>
+
+#include "control/console.h"
+#include "control/run_progress.h"
+#include "control/test_state.h"
+#include "driver/driver_registry.h"
+#include "report/run_analysis.h"
+#include "stream/lost_samples.h"
+#include "stream/stream_setup.h"
+
+void runOnce(int32_t deviceIndex, int32_t runNumber)
+{
+    TestState& s = testState;
+    s.deviceIndex = deviceIndex;
+
+    if (initDevice(deviceIndex))
+        console::line("Initialised device");
+    else
+        console::line("Could not initialise device ", deviceIndex);
+
+    if (!setupStreams()) {
+        console::line("Could not setup playback");
+        deinitDevice();
+        return;
+    }
+    console::line("Setup playback");
+
+    // The driver's thread owns the counters and recordings from start()
+    // until stop() returns; this thread only waits.
+    if (s.currentDriver != nullptr) s.currentDriver->start();
+    waitWhileStreaming(s.runDurationMs, runNumber);
+    if (s.currentDriver != nullptr) s.currentDriver->stop();
+
+    deinitDevice();
+    console::line("Deinitialised device");
+
+    s.signalBuffer.reset();
+
+    if (s.sampleType == ASIOSTFloat32LSB)
+        console::line("Float values are between ", s.floatMinSeen, " and ", s.floatMaxSeen);
+
+    reportLostSamples();
+    analyseRun(runNumber);
+}
+
+bool initDevice(int32_t deviceIndex)
+{
+    TestState& s = testState;
+    if (deviceIndex < 0 || static_cast<size_t>(deviceIndex) >= s.driverNames.size()) return false;
+    if (!loadDriverByName(s.driverNames[static_cast<size_t>(deviceIndex)].c_str())) return false;
+
+    std::memset(&s.driverInfo, 0, sizeof s.driverInfo);
+    s.driverInfo.asioVersion = 2;
+    s.driverInfo.sysRef = nullptr;
+
+    const int result = initialiseDriver(s.driverInfo);
+    if (result == ASE_OK)
+        console::line("Successfully initialised streaming in ASIO mode ", s.driverInfo.asioVersion);
+    else
+        console::line("ASIOInit failed with ", result);
+    // The driver's texts are fixed-size fields that a driver may fill to
+    // the brim: print at most what the field holds.
+    console::line("Device is ", std::string(s.driverInfo.name, strnlen(s.driverInfo.name, sizeof s.driverInfo.name)));
+    console::line("Error is ",
+                  std::string(s.driverInfo.errorMessage, strnlen(s.driverInfo.errorMessage, sizeof s.driverInfo.errorMessage)));
+
+    if (!s.controlPanelShown) {
+        // The first driver of the process gets its control panel, and is
+        // then started afresh, as the operator may have changed settings.
+        s.controlPanelShown = true;
+        if (s.currentDriver != nullptr) s.currentDriver->controlPanel();
+        deinitDevice();
+        initDevice(deviceIndex);
+    }
+    return true;
+}
+
+void deinitDevice()
+{
+    TestState& s = testState;
+    const ASIOError code = s.currentDriver != nullptr ? s.currentDriver->disposeBuffers() : ASE_NotPresent;
+    console::line("ASIO Dispose buffers returned ", code);
+    if (s.currentDriver != nullptr && driverLoader != nullptr) driverLoader->closeCurrent();
+    s.currentDriver = nullptr;
+    console::line("Successfully shutdown streaming");
+}

@@ -1,0 +1,319 @@
+// The driver registry over fixture registries and the test server: the
+// scan, display names, opening and closing by index and by name, and the
+// initialisation wrapper.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "control/test_state.h"
+#include "driver/driver_registry.h"
+#include "registry_fixture.h"
+#include "servers/test_classes.h"
+#include "support/fake_driver.h"
+#include "support/test_state_fixture.h"
+
+namespace {
+
+std::string driverNameOf(IASIO* driver)
+{
+    char name[32] = {};
+    driver->getDriverName(name);
+    return name;
+}
+
+class DriverRegistryTest : public StateTest {
+protected:
+    void SetUp() override
+    {
+        StateTest::SetUp();
+        ASSERT_EQ(useRegistryFile(fixturePath("drivers.reg")), "");
+    }
+};
+
+TEST_F(DriverRegistryTest, ScanNumbersUsableKeysWithoutGapsInKeyOrder)
+{
+    DriverRegistry registry;
+    EXPECT_EQ(registry.currentIndex(), -1);
+    ASSERT_EQ(registry.count(), 3);
+    const struct {
+        const char* name;
+        CLSID clsid;
+    } expected[] = {
+        {"Alpha Driver", testClassA},  // upper-case class text, lower-case class key
+        {"Gamma", testClassC},         // no description: the key's name; "Beta" before it has no class
+        {"Refused Driver", testClassRefused},
+    };
+    const DriverRecord* record = registry.head();
+    for (int32_t i = 0; i < 3; ++i, record = record->next.get()) {
+        ASSERT_NE(record, nullptr);
+        EXPECT_EQ(record->index, i);
+        EXPECT_STREQ(record->name, expected[i].name);
+        EXPECT_EQ(record->clsid, expected[i].clsid);
+        EXPECT_FALSE(record->instance);
+    }
+    EXPECT_EQ(record, nullptr);
+    EXPECT_EQ(out(), "");
+    EXPECT_EQ(err(), "");
+}
+
+TEST_F(DriverRegistryTest, KeysWithoutAUsableServerAreSkippedAndAnUnparsedClassStaysZero)
+{
+    useRegistryFile(fixturePath("skipped.reg"));
+    DriverRegistry registry;
+    ASSERT_EQ(registry.count(), 1);
+    EXPECT_STREQ(registry.find(0)->name, "Unparsed");
+    EXPECT_EQ(registry.find(0)->clsid, CLSID{});
+    EXPECT_EQ(registry.openByIndex(0), REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(testState.currentDriver, nullptr);
+}
+
+TEST_F(DriverRegistryTest, NamesAreCutToFitTheRecordAndTheDisplay)
+{
+    // One driver per description length, keys in the order they enumerate.
+    const struct {
+        int length;          // of the description; 0 for none
+        size_t recordChars;  // characters kept in the record
+        bool fromKey;        // the key's own name is used
+    } cases[] = {
+        {31, 31, false}, {32, 32, false}, {127, 127, false}, {128, 127, false},
+        {200, 127, false}, {255, 127, false}, {256, 0, true}, {0, 0, true},
+    };
+    std::string text = "Windows Registry Editor Version 5.00\n"
+                       "[HKEY_CLASSES_ROOT\\CLSID\\{A1A1A1A1-0000-4000-8000-00000000000A}\\InprocServer32]\n"
+                       "@=\"test_server.so\"\n";
+    std::vector<std::string> descriptions;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        std::string description;
+        for (int c = 0; c < cases[i].length; ++c)
+            description += static_cast<char>('a' + c % 26);
+        descriptions.push_back(description);
+        text += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ASIO\\Case " + std::to_string(i) + "]\n"
+                "\"CLSID\"=\"{A1A1A1A1-0000-4000-8000-00000000000A}\"\n";
+        if (cases[i].length > 0)
+            text += "\"Description\"=\"" + description + "\"\n";
+    }
+    ASSERT_EQ(useRegistryText(text), "");
+
+    DriverRegistry registry;
+    ASSERT_EQ(registry.count(), static_cast<int32_t>(std::size(cases)));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].length);
+        const std::string full = cases[i].fromKey ? "Case " + std::to_string(i) : descriptions[i];
+        const std::string kept = cases[i].fromKey ? full : full.substr(0, cases[i].recordChars);
+        EXPECT_EQ(registry.find(static_cast<int32_t>(i))->name, kept);
+
+        char shown[32];
+        std::memset(shown, '#', sizeof shown);
+        ASSERT_EQ(registry.nameOf(static_cast<int32_t>(i), shown), 0);
+        EXPECT_EQ(shown, kept.size() < 32 ? kept : kept.substr(0, 28) + "...");
+    }
+}
+
+TEST_F(DriverRegistryTest, FillNamesPassesOverNullEntriesAndStopsAtTheSmallerCount)
+{
+    DriverRegistry registry;
+    char first[32] = "untouched";
+    char second[32] = "untouched";
+    char* names[] = {first, nullptr, second};
+    EXPECT_EQ(registry.fillNames(names, 3), 3);
+    EXPECT_STREQ(first, "Alpha Driver");
+    EXPECT_STREQ(second, "Refused Driver");
+
+    std::strcpy(first, "untouched");
+    char* one[] = {first};
+    EXPECT_EQ(registry.fillNames(one, 1), 1);
+    EXPECT_STREQ(first, "Alpha Driver");
+    EXPECT_EQ(registry.fillNames(names, 5), 3);
+}
+
+TEST_F(DriverRegistryTest, NameOfAndOpenByIndexGiveTheirCodes)
+{
+    DriverRegistry registry;
+    char name[32];
+    EXPECT_EQ(registry.nameOf(0, nullptr), errInvalidArgument);
+    EXPECT_EQ(registry.nameOf(registry.count(), name), errNotFound);
+    EXPECT_EQ(registry.nameOf(-1, name), errNotFound);
+    EXPECT_EQ(registry.openByIndex(registry.count()), errNotFound);
+
+    ASSERT_EQ(registry.openByIndex(0), 0);
+    IASIO* opened = testState.currentDriver;
+    ASSERT_NE(opened, nullptr);
+    EXPECT_EQ(registry.find(0)->instance.get(), opened);
+    EXPECT_EQ(driverNameOf(opened), "Test Driver A");
+    EXPECT_EQ(liveTestDrivers(), 1);
+
+    EXPECT_EQ(registry.openByIndex(0), errAlreadyOpen);
+    EXPECT_EQ(registry.find(0)->instance.get(), opened);
+    EXPECT_EQ(liveTestDrivers(), 1);
+
+    EXPECT_EQ(registry.openByIndex(2), CLASS_E_CLASSNOTAVAILABLE);  // the server's own code
+}
+
+TEST_F(DriverRegistryTest, LoadByNameClosesTheCurrentDriverBeforeOpeningTheNext)
+{
+    DriverRegistry registry;
+    ASSERT_TRUE(registry.loadByName("Alpha Driver"));
+    EXPECT_EQ(registry.currentIndex(), 0);
+    EXPECT_EQ(driverNameOf(testState.currentDriver), "Test Driver A");
+
+    ASSERT_TRUE(registry.loadByName("Gamma"));
+    EXPECT_EQ(registry.currentIndex(), 1);
+    EXPECT_EQ(driverNameOf(testState.currentDriver), "Test Driver C");
+    EXPECT_FALSE(registry.find(0)->instance);
+    EXPECT_EQ(liveTestDrivers(), 1);
+
+    registry.closeCurrent();
+    EXPECT_EQ(registry.currentIndex(), -1);
+    EXPECT_EQ(liveTestDrivers(), 0);
+    EXPECT_NE(testState.currentDriver, nullptr);  // the caller clears it
+}
+
+TEST_F(DriverRegistryTest, LoadByNameWithAnUnknownNameLeavesTheCurrentDriverOpen)
+{
+    DriverRegistry registry;
+    ASSERT_TRUE(registry.loadByName("Alpha Driver"));
+    IASIO* opened = testState.currentDriver;
+    EXPECT_FALSE(registry.loadByName("Nobody"));
+    EXPECT_FALSE(registry.loadByName("alpha driver"));  // names compare case-sensitively
+    EXPECT_EQ(testState.currentDriver, opened);
+    EXPECT_EQ(registry.currentIndex(), 0);
+    EXPECT_EQ(liveTestDrivers(), 1);
+}
+
+TEST_F(DriverRegistryTest, AFailedLoadReopensTheDriverThatWasOpen)
+{
+    DriverRegistry registry;
+    ASSERT_TRUE(registry.loadByName("Alpha Driver"));
+
+    EXPECT_FALSE(registry.loadByName("Refused Driver"));
+    ASSERT_NE(testState.currentDriver, nullptr);
+    EXPECT_EQ(driverNameOf(testState.currentDriver), "Test Driver A");
+    EXPECT_EQ(registry.find(0)->instance.get(), testState.currentDriver);
+    EXPECT_EQ(registry.currentIndex(), 0);
+    EXPECT_EQ(liveTestDrivers(), 1);  // the first instance was released, a new one made
+}
+
+TEST_F(DriverRegistryTest, AFailedLoadWithNothingOpenLeavesNoDriver)
+{
+    DriverRegistry registry;
+    EXPECT_FALSE(registry.loadByName("Refused Driver"));
+    EXPECT_EQ(testState.currentDriver, nullptr);
+    EXPECT_EQ(registry.currentIndex(), -1);
+    EXPECT_EQ(liveTestDrivers(), 0);
+}
+
+TEST_F(DriverRegistryTest, DestructionReleasesTheDriverItHolds)
+{
+    {
+        DriverRegistry registry;
+        ASSERT_TRUE(registry.loadByName("Gamma"));
+        EXPECT_EQ(liveTestDrivers(), 1);
+    }
+    EXPECT_EQ(liveTestDrivers(), 0);
+}
+
+TEST_F(DriverRegistryTest, ComIsStartedOnlyWhenDriversAreFoundAndEndedWithTheRegistry)
+{
+    std::thread([] {
+        {
+            DriverRegistry registry;
+            EXPECT_EQ(CoInitialize(nullptr), S_FALSE);  // already started by the scan
+            CoUninitialize();
+        }
+        EXPECT_EQ(CoInitialize(nullptr), S_OK);
+        CoUninitialize();
+
+        useRegistryFile(fixturePath("no_such_registry.reg"));
+        DriverRegistry empty;
+        EXPECT_EQ(empty.count(), 0);
+        EXPECT_EQ(CoInitialize(nullptr), S_OK);
+        CoUninitialize();
+    }).join();
+}
+
+TEST_F(DriverRegistryTest, LoadDriverByNameScansOnceOnFirstUse)
+{
+    delete driverLoader;  // start from a process that has not loaded a driver yet
+    driverLoader = nullptr;
+
+    ASSERT_TRUE(loadDriverByName("Gamma"));
+    ASSERT_NE(driverLoader, nullptr);
+    EXPECT_EQ(driverLoader->currentIndex(), 1);
+    EXPECT_EQ(driverNameOf(testState.currentDriver), "Test Driver C");
+
+    // Its list is the one it scanned, whatever the registry says later.
+    DriverRegistry* loader = driverLoader;
+    useRegistryFile(fixturePath("skipped.reg"));
+    EXPECT_FALSE(loadDriverByName("Unparsed"));
+    EXPECT_EQ(driverLoader, loader);
+    EXPECT_EQ(driverLoader->count(), 3);
+    EXPECT_EQ(driverNameOf(testState.currentDriver), "Test Driver C");  // a name that matches nothing closes nothing
+
+    useRegistryFile(fixturePath("drivers.reg"));
+    EXPECT_TRUE(loadDriverByName("Alpha Driver"));
+    EXPECT_EQ(driverLoader, loader);
+    EXPECT_EQ(driverNameOf(testState.currentDriver), "Test Driver A");
+
+    driverLoader->closeCurrent();
+    delete driverLoader;
+    driverLoader = nullptr;
+    EXPECT_EQ(liveTestDrivers(), 0);
+}
+
+// A driver that fills the whole name field, leaving no terminator.
+class LongNamedDriver : public FakeDriver {
+public:
+    void getDriverName(char* name) override
+    {
+        calls.push_back("getDriverName");
+        std::memset(name, 'N', 32);
+    }
+};
+
+TEST_F(DriverRegistryTest, InitialiseDriverWithoutADriverReportsNotPresent)
+{
+    ASIODriverInfo info{};
+    info.asioVersion = 2;
+    info.driverVersion = 9;
+    std::strcpy(info.errorMessage, "the caller's text");
+    EXPECT_EQ(initialiseDriver(info), ASE_NotPresent);
+    EXPECT_STREQ(info.name, "No ASIO Driver");
+    EXPECT_EQ(info.driverVersion, 0);
+    EXPECT_STREQ(info.errorMessage, "the caller's text");
+}
+
+TEST_F(DriverRegistryTest, InitialiseDriverFillsTheInfoFromAWillingDriver)
+{
+    LongNamedDriver driver;
+    testState.currentDriver = &driver;
+    ASIODriverInfo info{};
+    info.asioVersion = 2;
+    info.sysRef = nullptr;
+    EXPECT_EQ(initialiseDriver(info), ASE_OK);
+    EXPECT_STREQ(info.errorMessage, "No ASIO Driver Error");
+    EXPECT_EQ(std::string(info.name), std::string(31, 'N'));  // kept within its 32 bytes
+    EXPECT_EQ(info.driverVersion, 7);
+    EXPECT_EQ(info.asioVersion, 2);
+    EXPECT_EQ(testState.currentDriver, &driver);
+    EXPECT_EQ(driver.calls, (std::vector<std::string>{"init", "getDriverName", "getDriverVersion"}));
+}
+
+TEST_F(DriverRegistryTest, InitialiseDriverThatRefusesLeavesNoCurrentDriverButDoesNotReleaseIt)
+{
+    FakeDriver driver;
+    driver.initResult = ASIOFalse;
+    driver.errorText = "Device unplugged";
+    testState.currentDriver = &driver;
+    ASIODriverInfo info{};
+    EXPECT_EQ(initialiseDriver(info), ASE_NotPresent);
+    EXPECT_STREQ(info.name, "No ASIO Driver");
+    EXPECT_STREQ(info.errorMessage, "Device unplugged");
+    EXPECT_EQ(info.driverVersion, 0);
+    EXPECT_EQ(testState.currentDriver, nullptr);
+    EXPECT_EQ(driver.callCountOf("Release"), 0);
+}
+
+}  // namespace

@@ -1,0 +1,52 @@
+// Runs the harness as an operator would: answers on standard input, the
+// drivers announced in a registry, a fresh working folder, and everything
+// it wrote collected afterwards.
+#pragma once
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+// One virtual driver to announce. `settings` are registry values in the
+// export format's right-hand form: dword:00000010 or "text".
+struct VirtualDriverEntry {
+    std::string keyName;
+    std::string clsid;  // {XXXXXXXX-...}
+    std::string description;  // empty: no Description value
+    std::vector<std::pair<std::string, std::string>> settings;
+    bool classRegistered = true;  // false: the class has no server entry
+};
+
+struct HarnessResult {
+    std::string out;
+    std::string err;
+    int exitCode = -1;
+    std::string folder;  // the working folder it ran in
+
+    bool hasFile(const std::string& name) const;
+    std::string file(const std::string& name) const;  // whole content, "" when missing
+    std::vector<std::string> files() const;           // names in the working folder, sorted
+};
+
+class HarnessRunner {
+public:
+    virtual ~HarnessRunner() = default;
+    virtual HarnessResult run(const std::string& answers, const std::vector<VirtualDriverEntry>& drivers) = 0;
+    // How the platform ends a line in files opened in text mode.
+    virtual std::string lineEnd() const = 0;
+};
+
+// The native build of the harness and its virtual driver library.
+class NativeRunner : public HarnessRunner {
+public:
+    HarnessResult run(const std::string& answers, const std::vector<VirtualDriverEntry>& drivers) override;
+    std::string lineEnd() const override { return "\n"; }
+};
+
+// The registry text announcing `drivers`, with `libraryPath` as every
+// class's server.
+std::string registryText(const std::vector<VirtualDriverEntry>& drivers, const std::string& libraryPath);
+
+// A fresh empty folder under the system's temporary folder.
+std::string makeTemporaryFolder();

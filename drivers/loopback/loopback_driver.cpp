@@ -1,0 +1,380 @@
+#include "loopback_driver.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "host_negotiation.h"
+#include "module_usage.h"
+#include "platform/bundled_driver.h"
+#include "time_info.h"
+
+namespace {
+
+void copyText(char* destination, size_t capacity, const char* text)
+{
+    std::strncpy(destination, text, capacity - 1);
+    destination[capacity - 1] = '\0';
+}
+
+int64_t nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+bool sameRate(double a, double b) { return std::fabs(a - b) < 1e-6; }
+
+}  // namespace
+
+LoopbackDriver::LoopbackDriver(REFCLSID clsid, LoopbackSettings settings)
+    : clsid_(clsid),
+      settings_(std::move(settings)),
+      sampleRate_(settings_.sampleRates.front()),
+      inputLatency_(settings_.inputLatency),
+      outputLatency_(settings_.outputLatency)
+{
+    module_usage::acquire();
+}
+
+LoopbackDriver::~LoopbackDriver()
+{
+    clock_.stop();
+    engine_.release();
+    module_usage::release();
+}
+
+// --- IUnknown ---
+
+HRESULT STDMETHODCALLTYPE LoopbackDriver::QueryInterface(REFIID iid, void** object)
+{
+    if (object == nullptr)
+        return E_POINTER;
+    // Hosts ask for the driver's class identifier as the interface.
+    if (IsEqualGUID(iid, clsid_) || IsEqualGUID(iid, IID_IUnknown)) {
+        *object = static_cast<IASIO*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG STDMETHODCALLTYPE LoopbackDriver::AddRef() { return references_.fetch_add(1) + 1; }
+
+ULONG STDMETHODCALLTYPE LoopbackDriver::Release()
+{
+    const ULONG left = references_.fetch_sub(1) - 1;
+    if (left == 0)
+        delete this;
+    return left;
+}
+
+// --- identity ---
+
+ASIOBool LoopbackDriver::init(void*)
+{
+    if (settings_.fails(failInit))
+        return ASIOFalse;
+    initialised_ = true;
+    return ASIOTrue;
+}
+
+void LoopbackDriver::getDriverName(char* name)
+{
+    if (name != nullptr)
+        copyText(name, 32, settings_.keyName.empty() ? LOOPCHECK_BUNDLED_DRIVER_NAME : settings_.keyName.c_str());
+}
+
+ASIOLong LoopbackDriver::getDriverVersion() { return 1; }
+
+void LoopbackDriver::getErrorMessage(char* string)
+{
+    if (string != nullptr)
+        copyText(string, 124, settings_.errorMessage.c_str());
+}
+
+// --- device description ---
+
+ASIOError LoopbackDriver::getChannels(ASIOLong* numInputChannels, ASIOLong* numOutputChannels)
+{
+    if (!initialised_)
+        return ASE_NotPresent;
+    if (settings_.fails(failGetChannels))
+        return ASE_HWMalfunction;
+    if (numInputChannels == nullptr || numOutputChannels == nullptr)
+        return ASE_InvalidParameter;
+    *numInputChannels = settings_.inputs;
+    *numOutputChannels = settings_.outputs;
+    return ASE_OK;
+}
+
+ASIOError LoopbackDriver::getLatencies(ASIOLong* inputLatency, ASIOLong* outputLatency)
+{
+    if (!initialised_)
+        return ASE_NotPresent;
+    if (settings_.fails(failGetLatencies))
+        return ASE_HWMalfunction;
+    if (inputLatency == nullptr || outputLatency == nullptr)
+        return ASE_InvalidParameter;
+    *inputLatency = inputLatency_.load();
+    *outputLatency = outputLatency_.load();
+    return ASE_OK;
+}
+
+ASIOError LoopbackDriver::getBufferSize(ASIOLong* minSize, ASIOLong* maxSize, ASIOLong* preferredSize,
+                                        ASIOLong* granularity)
+{
+    if (!initialised_)
+        return ASE_NotPresent;
+    if (settings_.fails(failGetBufferSize))
+        return ASE_HWMalfunction;
+    if (minSize == nullptr || maxSize == nullptr || preferredSize == nullptr || granularity == nullptr)
+        return ASE_InvalidParameter;
+    *minSize = settings_.bufferMin;
+    *maxSize = settings_.bufferMax;
+    *preferredSize = settings_.bufferPreferred;
+    *granularity = settings_.bufferGranularity;
+    return ASE_OK;
+}
+
+ASIOError LoopbackDriver::getChannelInfo(ASIOChannelInfo* info)
+{
+    if (!initialised_)
+        return ASE_NotPresent;
+    if (settings_.fails(failGetChannelInfo))
+        return ASE_HWMalfunction;
+    if (info == nullptr)
+        return ASE_InvalidParameter;
+    const bool isInput = info->isInput != ASIOFalse;
+    if (info->channel < 0 || info->channel >= (isInput ? settings_.inputs : settings_.outputs))
+        return ASE_InvalidParameter;
+    info->isActive = engine_.hasBuffer(isInput, info->channel) ? ASIOTrue : ASIOFalse;
+    info->channelGroup = 0;
+    info->type = settings_.sampleType;
+    std::snprintf(info->name, sizeof info->name, "Loopback %s %d", isInput ? "In" : "Out",
+                  static_cast<int>(info->channel) + 1);
+    return ASE_OK;
+}
+
+// --- clock ---
+
+bool LoopbackDriver::supportsRate(double rate) const
+{
+    for (double supported : settings_.sampleRates) {
+        if (sameRate(supported, rate))
+            return true;
+    }
+    return false;
+}
+
+ASIOError LoopbackDriver::canSampleRate(ASIOSampleRate sampleRate)
+{
+    if (!initialised_)
+        return ASE_NotPresent;
+    return supportsRate(sampleRate) ? ASE_OK : ASE_NoClock;
+}
+
+ASIOError LoopbackDriver::getSampleRate(ASIOSampleRate* sampleRate)
+{
+    if (!initialised_)
+        return ASE_NotPresent;
+    if (settings_.fails(failGetSampleRate))
+        return ASE_HWMalfunction;
+    if (sampleRate == nullptr)
+        return ASE_InvalidParameter;
+    *sampleRate = sampleRate_.load();
+    return ASE_OK;
+}
+
+ASIOError LoopbackDriver::setSampleRate(ASIOSampleRate sampleRate)
+{
+    if (!initialised_)
+        return ASE_NotPresent;
+    if (settings_.fails(failSetSampleRate))
+        return ASE_HWMalfunction;
+    if (!supportsRate(sampleRate))
+        return ASE_NoClock;
+    // The clock's period is fixed for a stream; a new rate needs a new one.
+    if (clock_.running() && !sameRate(sampleRate, sampleRate_.load()))
+        return ASE_InvalidMode;
+    sampleRate_.store(sampleRate);
+    return ASE_OK;
+}
+
+ASIOError LoopbackDriver::getClockSources(ASIOClockSource* clocks, ASIOLong* numSources)
+{
+    if (!initialised_)
+        return ASE_NotPresent;
+    if (clocks == nullptr || numSources == nullptr)
+        return ASE_InvalidParameter;
+    if (*numSources >= 1) {
+        std::memset(&clocks[0], 0, sizeof clocks[0]);
+        clocks[0].index = 0;
+        clocks[0].associatedChannel = -1;
+        clocks[0].associatedGroup = -1;
+        clocks[0].isCurrentSource = ASIOTrue;
+        copyText(clocks[0].name, sizeof clocks[0].name, "Internal");
+    }
+    *numSources = 1;
+    return ASE_OK;
+}
+
+ASIOError LoopbackDriver::setClockSource(ASIOLong reference)
+{
+    if (!initialised_)
+        return ASE_NotPresent;
+    return reference == 0 ? ASE_OK : ASE_InvalidParameter;
+}
+
+ASIOError LoopbackDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp)
+{
+    if (!initialised_)
+        return ASE_NotPresent;
+    if (sPos == nullptr || tStamp == nullptr)
+        return ASE_InvalidParameter;
+    if (!streaming_.load())
+        return ASE_SPNotAdvancing;
+    *sPos = toSamples(samplePosition_.load());
+    *tStamp = toTimeStamp(systemTimeNs_.load());
+    return ASE_OK;
+}
+
+// --- buffers and streaming ---
+
+ASIOError LoopbackDriver::createBuffers(ASIOBufferInfo* bufferInfos, ASIOLong numChannels, ASIOLong bufferSize,
+                                        ASIOCallbacks* callbacks)
+{
+    if (!initialised_)
+        return ASE_NotPresent;
+    if (settings_.fails(failCreateBuffers))
+        return ASE_HWMalfunction;
+    if (engine_.created())
+        return ASE_InvalidMode;
+    if (callbacks == nullptr || (callbacks->bufferSwitch == nullptr && callbacks->bufferSwitchTimeInfo == nullptr))
+        return ASE_InvalidParameter;
+
+    LoopbackFormat format;
+    format.sampleType = settings_.sampleType;
+    format.outputs = settings_.outputs;
+    format.inputs = settings_.inputs;
+    const int64_t roundTrip = int64_t(settings_.inputLatency) + settings_.outputLatency + settings_.extraDelay;
+    format.roundTrip = roundTrip > INT32_MAX ? INT32_MAX : static_cast<int32_t>(roundTrip < 0 ? 0 : roundTrip);
+    format.dropEvery = settings_.dropEvery;
+    format.noiseLsb = settings_.noiseLsb;
+    const ASIOError created = engine_.create(format, bufferInfos, numChannels, bufferSize);
+    if (created != ASE_OK)
+        return created;
+
+    callbacks_ = *callbacks;
+    const bool hostTakesTimeInfo = negotiateWithHost(callbacks_);
+    useTimeInfo_ = settings_.timeInfo && hostTakesTimeInfo && callbacks_.bufferSwitchTimeInfo != nullptr;
+    if (callbacks_.bufferSwitch == nullptr)
+        useTimeInfo_ = true;
+    return ASE_OK;
+}
+
+ASIOError LoopbackDriver::disposeBuffers()
+{
+    if (!initialised_)
+        return ASE_NotPresent;
+    const bool hadBuffers = engine_.created();
+    // Freeing buffers under a running clock would pull them from under the
+    // host's callback; a device stops first.
+    clock_.stop();
+    streaming_.store(false);
+    engine_.release();
+    callbacks_ = ASIOCallbacks{};
+    if (settings_.fails(failDisposeBuffers))
+        return ASE_HWMalfunction;
+    return hadBuffers ? ASE_OK : ASE_InvalidMode;
+}
+
+ASIOError LoopbackDriver::start()
+{
+    if (!initialised_)
+        return ASE_NotPresent;
+    if (settings_.fails(failStart))
+        return ASE_HWMalfunction;
+    if (!engine_.created())
+        return ASE_InvalidMode;
+    if (clock_.running())
+        return ASE_OK;
+
+    engine_.restart();
+    halfIndex_ = 0;
+    halvesDone_ = 0;
+    latencyChangeSent_ = false;
+    rateChangeSent_ = false;
+    samplePosition_.store(0);
+    systemTimeNs_.store(nowNs());
+    streaming_.store(true);
+    if (!clock_.start(engine_.bufferSize(), sampleRate_.load(), *this)) {
+        streaming_.store(false);
+        return ASE_HWMalfunction;
+    }
+    return ASE_OK;
+}
+
+ASIOError LoopbackDriver::stop()
+{
+    if (!initialised_)
+        return ASE_NotPresent;
+    // Joining the clock from its own thread cannot end.
+    if (clock_.onClockThread())
+        return ASE_InvalidMode;
+    // Even a failing stop leaves no callback behind: the host reads what
+    // the callbacks wrote as soon as stop returns.
+    clock_.stop();
+    streaming_.store(false);
+    return settings_.fails(failStop) ? ASE_HWMalfunction : ASE_OK;
+}
+
+void LoopbackDriver::sendStagedEvents(double elapsedMs, double rate, bool& rateChanged)
+{
+    if (!latencyChangeSent_ && settings_.latencyChangeAtMs > 0 && elapsedMs >= settings_.latencyChangeAtMs) {
+        latencyChangeSent_ = true;
+        inputLatency_.store(settings_.changedInputLatency);
+        outputLatency_.store(settings_.changedOutputLatency);
+        if (callbacks_.asioMessage != nullptr)
+            callbacks_.asioMessage(kAsioLatenciesChanged, 0, nullptr, nullptr);
+    }
+    if (!rateChangeSent_ && settings_.rateChangeAtMs > 0 && elapsedMs >= settings_.rateChangeAtMs) {
+        rateChangeSent_ = true;
+        rateChanged = true;
+        if (callbacks_.sampleRateDidChange != nullptr)
+            callbacks_.sampleRateDidChange(rate);
+    }
+}
+
+void LoopbackDriver::onPeriod()
+{
+    const int64_t position = halvesDone_ * engine_.bufferSize();
+    const double rate = sampleRate_.load();
+    bool rateChanged = false;
+    sendStagedEvents(static_cast<double>(position) * 1000.0 / rate, rate, rateChanged);
+
+    engine_.beginHalf(halfIndex_);
+    const int64_t switchTime = nowNs();
+    samplePosition_.store(position);
+    systemTimeNs_.store(switchTime);
+    if (useTimeInfo_) {
+        fillTimeInfo(time_, position, switchTime, rate, rateChanged);
+        callbacks_.bufferSwitchTimeInfo(&time_, halfIndex_, ASIOTrue);
+    } else {
+        callbacks_.bufferSwitch(halfIndex_, ASIOTrue);
+    }
+    engine_.endHalf(halfIndex_);
+
+    halfIndex_ ^= 1;
+    ++halvesDone_;
+}
+
+ASIOError LoopbackDriver::controlPanel() { return ASE_OK; }
+
+ASIOError LoopbackDriver::future(ASIOLong, void*) { return ASE_InvalidParameter; }
+
+ASIOError LoopbackDriver::outputReady() { return ASE_NotPresent; }

@@ -1,0 +1,76 @@
+// How one virtual driver is configured: channel counts, format, sizes,
+// latencies, rates, the operations it is told to fail and the events it
+// stages while streaming. Read once when the driver object is created, then
+// never changed, so every thread may read it without synchronisation.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/com_types.h"
+
+// Operations that can be made to fail, one bit each.
+enum FailPoint : uint32_t {
+    failInit = 1u << 0,
+    failGetChannels = 1u << 1,
+    failGetLatencies = 1u << 2,
+    failGetBufferSize = 1u << 3,
+    failGetSampleRate = 1u << 4,
+    failSetSampleRate = 1u << 5,
+    failGetChannelInfo = 1u << 6,
+    failCreateBuffers = 1u << 7,
+    failStart = 1u << 8,
+    failStop = 1u << 9,
+    failDisposeBuffers = 1u << 10,
+    failCreate = 1u << 11,
+};
+
+struct LoopbackSettings {
+    // Name of the registry key the settings came from; empty when no key
+    // names the driver's class and the defaults apply.
+    std::string keyName;
+
+    int32_t outputs = 2;
+    int32_t inputs = 2;
+    int32_t sampleType = 18;
+
+    int32_t bufferMin = 64;
+    int32_t bufferMax = 2048;
+    int32_t bufferPreferred = 256;
+    int32_t bufferGranularity = -1;
+
+    int32_t inputLatency = 288;
+    int32_t outputLatency = 320;
+    int32_t extraDelay = 0;
+
+    // The first rate is the current one when the driver is created.
+    std::vector<double> sampleRates{44100.0, 48000.0, 96000.0, 192000.0};
+
+    uint32_t failures = 0;  // FailPoint bits
+    std::string errorMessage = "Virtual device failure";
+    bool timeInfo = true;
+
+    // Staged events, in milliseconds of streaming; 0 or less means never.
+    int32_t latencyChangeAtMs = 0;
+    int32_t changedInputLatency = 288;
+    int32_t changedOutputLatency = 320;
+    int32_t rateChangeAtMs = 0;
+
+    int32_t dropEvery = 0;  // every Nth buffer half the inputs are zeros; 0 or less: never
+    int32_t noiseLsb = 0;   // bits of noise added to the inputs
+
+    bool fails(FailPoint point) const { return (failures & point) != 0; }
+    // Bytes per sample as streamed: 2 for 16-bit integers, 4 for every other code.
+    int32_t sampleWidth() const { return sampleType == 16 ? 2 : 4; }
+};
+
+// Finds the key under HKEY_LOCAL_MACHINE\SOFTWARE\ASIO whose "CLSID" value
+// names clsid and reads its values over the defaults. Missing, mistyped or
+// unreadable values keep their defaults.
+LoopbackSettings readLoopbackSettings(REFCLSID clsid);
+
+// Text values. A list with no usable entry leaves rates unchanged.
+void parseSampleRates(const std::string& text, std::vector<double>& rates);
+// Comma-separated operation names, case-insensitive; unknown names are ignored.
+uint32_t parseFailures(const std::string& text);

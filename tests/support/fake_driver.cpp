@@ -117,6 +117,7 @@ ASIOError FakeDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp
 ASIOError FakeDriver::getChannelInfo(ASIOChannelInfo* info)
 {
     calls.push_back("getChannelInfo");
+    channelInfoAsked = *info;
     if (channelInfoResult != ASE_OK) return channelInfoResult;
     info->type = sampleType;
     return ASE_OK;

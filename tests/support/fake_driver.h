@@ -52,6 +52,7 @@ public:
     std::vector<ASIOBufferInfo> createdInfos;  // as received, before buffers were filled in
     ASIOLong createdChannels = -1;
     ASIOLong createdBufferSize = -1;
+    ASIOChannelInfo channelInfoAsked{};  // the record as getChannelInfo received it
     ASIOSampleRate rateSet = 0.0;
     int samplePositionCalls = 0;
     int refCount = 1;

@@ -1,0 +1,170 @@
+#include "report/report_files.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "control/console.h"
+#include "report/dump_table.h"
+#include "report/text_file_writer.h"
+
+const char resultsFileName[] = "ASIO Results.txt";
+
+namespace {
+
+// A results-file write that failed and is not yet warned about. The file
+// stays open for the whole test, so its failures are collected over the
+// writes of one run and told once, at the end of the run's block.
+int pendingResultsError = 0;
+
+void noteResultsError(int error)
+{
+    if (pendingResultsError == 0) pendingResultsError = error;
+}
+
+void warnCannotCreate(const char* name, int error)
+{
+    console::warning("could not create \"", name, "\": ", std::strerror(error));
+}
+
+void warnCannotWrite(const char* name, int error)
+{
+    console::warning("could not write \"", name, "\": ", std::strerror(error));
+}
+
+// Everything of the run's block reaches the system here, so a full disk
+// shows now rather than at the end of the test.
+void endResultsBlock()
+{
+    std::FILE* results = testState.resultsFile.get();
+    if (results == nullptr) return;
+    errno = 0;
+    if (std::fflush(results) != 0) noteResultsError(errno != 0 ? errno : EIO);
+    if (pendingResultsError != 0) {
+        warnCannotWrite(resultsFileName, pendingResultsError);
+        pendingResultsError = 0;
+        std::clearerr(results);
+    }
+}
+
+// "%d" of a length, which no recording reaches in a run the dialogue allows.
+int32_t lengthAsInt(size_t length)
+{
+    return static_cast<int32_t>(std::min<size_t>(length, INT32_MAX));
+}
+
+void writeLatencyLine(TextFileWriter& file)
+{
+    file.text("Input latency is ");
+    file.number(testState.inputLatency.load(std::memory_order_relaxed));
+    file.text(", output latency is ");
+    file.number(testState.outputLatency.load(std::memory_order_relaxed));
+    file.character('\n');
+}
+
+void writeEntry(TextFileWriter& file, const InputStatistics& input, size_t recordingLength)
+{
+    file.text("Max Abs ");
+    file.number(input.maxAbs);
+    file.text("(sample ");
+    file.number(input.maxAbsSample);
+    file.text(", Initial zeroes ");
+    file.number(input.initialZeroes);
+    file.text(", total samples ");
+    file.number(lengthAsInt(recordingLength));
+    file.text(")\t");
+}
+
+void writeSlices(TextFileWriter& results, int32_t channel, const InputStatistics& input)
+{
+    results.text("Channel ");
+    results.number(channel);
+    results.character('\t');
+    results.number(lengthAsInt(input.secondPeaks.size()));
+    results.character('\n');
+    const size_t slices = std::min(input.secondPeaks.size(), input.secondPeakSamples.size());
+    for (size_t k = 0; k < slices; ++k) {
+        results.number(input.secondPeaks[k]);
+        results.character('(');
+        results.number(input.secondPeakSamples[k]);
+        results.text(") ");
+    }
+    results.character('\n');
+}
+
+}  // namespace
+
+FileHandle openResultsFile()
+{
+    errno = 0;
+    FileHandle file(std::fopen(resultsFileName, "wt"));
+    if (!file) warnCannotCreate(resultsFileName, errno != 0 ? errno : EIO);
+    pendingResultsError = 0;
+    return file;
+}
+
+void closeResultsFile()
+{
+    std::FILE* results = testState.resultsFile.release();
+    if (results == nullptr) return;
+    const bool failed = std::ferror(results) != 0;
+    errno = 0;
+    const bool closeFailed = std::fclose(results) != 0;
+    if (closeFailed) noteResultsError(errno != 0 ? errno : EIO);
+    if (pendingResultsError != 0 || failed) warnCannotWrite(resultsFileName, pendingResultsError != 0 ? pendingResultsError : EIO);
+    pendingResultsError = 0;
+}
+
+void writeCountersLine()
+{
+    TextFileWriter results(testState.resultsFile.get());
+    results.text("Calls ");
+    results.number(testState.callCount);
+    results.text(", samples detected ");
+    results.number(testState.samplesProcessed);
+    results.character('\n');
+    if (const int error = results.finish(false)) noteResultsError(error);
+}
+
+void writeRunReport(int32_t runNumber, const RunStatistics& statistics)
+{
+    char dumpName[64];
+    std::snprintf(dumpName, sizeof dumpName, "ASIO PCM(Run %d).txt", runNumber);
+    errno = 0;
+    FileHandle dumpFile(std::fopen(dumpName, "wt"));
+    if (!dumpFile) {
+        warnCannotCreate(dumpName, errno != 0 ? errno : EIO);
+        endResultsBlock();
+        return;
+    }
+
+    TextFileWriter results(testState.resultsFile.get());
+    TextFileWriter dump(dumpFile.get(), TextFileWriter::Writes::background);
+    const size_t firstInput = static_cast<size_t>(std::clamp(statistics.firstInput, int32_t{0}, maxChannels));
+    const size_t inputs = std::min(statistics.inputs.size(), static_cast<size_t>(maxChannels) - firstInput);
+
+    writeLatencyLine(results);
+    writeLatencyLine(dump);
+    for (size_t i = 0; i < inputs; ++i) {
+        const size_t length = testState.captures[firstInput + i].size();
+        writeEntry(dump, statistics.inputs[i], length);
+        writeEntry(results, statistics.inputs[i], length);
+    }
+    results.character('\n');
+    for (size_t i = 0; i < inputs; ++i)
+        writeSlices(results, static_cast<int32_t>(firstInput + i), statistics.inputs[i]);
+    dump.character('\n');
+    results.character('\n');
+    if (const int error = results.finish(false)) noteResultsError(error);
+
+    dump.text("Position\tvalues\n");
+    writeDumpRows(dump, statistics);
+    int dumpError = dump.finish(false);
+    errno = 0;
+    const bool closeFailed = std::fclose(dumpFile.release()) != 0;
+    if (closeFailed && dumpError == 0) dumpError = errno != 0 ? errno : EIO;
+    if (dumpError != 0) warnCannotWrite(dumpName, dumpError);
+
+    endResultsBlock();
+}

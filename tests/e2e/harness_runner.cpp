@@ -5,6 +5,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <ftw.h>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -37,6 +38,17 @@ std::string escapeRegistryText(const std::string& text)
 }
 
 }  // namespace
+
+TemporaryFolder::TemporaryFolder() : path_(makeTemporaryFolder()) {}
+
+TemporaryFolder::~TemporaryFolder()
+{
+    if (path_.empty() || std::getenv("LOOPCHECK_E2E_KEEP") != nullptr) return;
+    nftw(
+        path_.c_str(),
+        [](const char* path, const struct stat*, int, struct FTW*) { return remove(path); }, 16,
+        FTW_DEPTH | FTW_PHYS);
+}
 
 bool HarnessResult::hasFile(const std::string& name) const
 {
@@ -91,7 +103,8 @@ std::string registryText(const std::vector<VirtualDriverEntry>& drivers, const s
 HarnessResult NativeRunner::run(const std::string& answers, const std::vector<VirtualDriverEntry>& drivers)
 {
     HarnessResult result;
-    const std::string root = makeTemporaryFolder();
+    result.scratch = std::make_shared<TemporaryFolder>();
+    const std::string root = result.scratch->path();
     result.folder = root + "/work";
     mkdir(result.folder.c_str(), 0755);
     const std::string registry = root + "/drivers.reg";

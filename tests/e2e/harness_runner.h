@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,7 +19,22 @@ struct VirtualDriverEntry {
     bool classRegistered = true;  // false: the class has no server entry
 };
 
+// A folder under the system's temporary folder, removed with everything in
+// it when the last result that refers to it is gone.
+class TemporaryFolder {
+public:
+    TemporaryFolder();
+    ~TemporaryFolder();
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
 struct HarnessResult {
+    std::shared_ptr<TemporaryFolder> scratch;  // holds the working folder
     std::string out;
     std::string err;
     int exitCode = -1;

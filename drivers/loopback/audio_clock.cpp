@@ -1,5 +1,12 @@
 #include "audio_clock.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <pthread.h>
+#include <sched.h>
+#endif
+
 #include <chrono>
 #include <functional>
 #include <system_error>
@@ -11,6 +18,26 @@ using Clock = std::chrono::steady_clock;
 // Sleeping happens in slices so that a stop is noticed soon even when a
 // period is long.
 constexpr std::chrono::milliseconds sleepSlice{5};
+
+// A device's audio thread runs ahead of ordinary work, as real drivers
+// arrange for theirs. Under ordinary scheduling a sleeping thread can wake
+// a millisecond or more late now and then, even on an idle machine, which
+// at short periods is a dropout of the clock's own making. Where the
+// system refuses (no privilege), the clock runs at ordinary priority.
+// Only the lowest real-time levels are asked for: enough to come before
+// every ordinary thread, not before the system's own real-time work.
+void raiseToAudioPriority()
+{
+#ifdef _WIN32
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+#else
+    sched_param param{};
+    const int lowest = sched_get_priority_min(SCHED_FIFO);
+    const int highest = sched_get_priority_max(SCHED_FIFO);
+    param.sched_priority = lowest + 9 < highest ? lowest + 9 : highest;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+#endif
+}
 
 }  // namespace
 
@@ -39,6 +66,7 @@ void AudioClock::stop()
 
 void AudioClock::run(int32_t framesPerPeriod, double sampleRate, PeriodHandler& handler)
 {
+    raiseToAudioPriority();
     const Clock::time_point origin = Clock::now();
     const double periodNs = static_cast<double>(framesPerPeriod) * 1e9 / sampleRate;
     for (int64_t period = 1;; ++period) {

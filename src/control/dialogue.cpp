@@ -34,20 +34,21 @@ bool collectDriverNames()
     return filled > 0;
 }
 
-int runTestDialogue(std::istream& in)
+bool askTestQuestions(std::istream& in, TestPlan& plan)
 {
     TestState& s = testState;
     AnswerReader answers(in);
 
-    int32_t runCount = 1;
+    plan.runCount = 1;
+    plan.device = 0;
     console::prompt("How many runs? ");
-    answers.readInteger(runCount);
+    answers.readInteger(plan.runCount);
 
     console::prompt("Duration of each run in milli-seconds (1000 ms = 1 s)? ");
     answers.readInteger(s.runDurationMs);
     if (s.runDurationMs < 1 || s.runDurationMs > 100000) {
         console::line("Valid values are between 1 and 100000");
-        return 0;
+        return false;
     }
 
     console::prompt("Frequency in Hz of sinusoid (0 for pulse, -1 for staircase): ");
@@ -66,14 +67,13 @@ int runTestDialogue(std::istream& in)
     const int32_t driverCount = static_cast<int32_t>(s.driverNames.size());
     if (driverCount == 0) {
         console::line("No ASIO devices are available");
-        return 0;
+        return false;
     }
-    int32_t device = 0;
     if (driverCount >= 2) {
         console::line("Which device (enter number from list)?");
-        if (!answers.readInteger(device) || device < 0 || device >= driverCount) {
+        if (!answers.readInteger(plan.device) || plan.device < 0 || plan.device >= driverCount) {
             console::line("Invalid device number. Vaid values range from ", 0, " to ", driverCount - 1);
-            return 0;
+            return false;
         }
     }
 
@@ -82,14 +82,21 @@ int runTestDialogue(std::istream& in)
     int32_t rateId = 0;
     if (!answers.readInteger(rateId) || rateId < 0 || rateId >= sampleRateChoiceCount) {
         console::line("Invalid sample rate ID");
-        return 0;
+        return false;
     }
     s.sampleRate = sampleRateChoices[rateId];
+    return true;
+}
 
-    s.resultsFile = openResultsFile();
-    setRunTotal(runCount);
-    for (int32_t run = 0; run < runCount; ++run) {
-        runOnce(device, run);
+int runTestDialogue(std::istream& in)
+{
+    TestPlan plan;
+    if (!askTestQuestions(in, plan)) return 0;
+
+    testState.resultsFile = openResultsFile();
+    setRunTotal(plan.runCount);
+    for (int32_t run = 0; run < plan.runCount; ++run) {
+        runOnce(plan.device, run);
         std::this_thread::sleep_for(pauseAfterRun);
     }
     closeResultsFile();

@@ -28,10 +28,18 @@ void runOnce(int32_t deviceIndex, int32_t runNumber)
     console::line("Setup playback");
 
     // The driver's thread owns the counters and recordings from start()
-    // until stop() returns; this thread only waits.
-    if (s.currentDriver != nullptr) s.currentDriver->start();
+    // until stop() returns; this thread only waits. A refusal changes
+    // nothing in the run (the report shows what did stream), but without a
+    // word an empty run would look like a silent device.
+    if (s.currentDriver != nullptr) {
+        const ASIOError started = s.currentDriver->start();
+        if (started != ASE_OK) console::warning("the driver's start returned ", started);
+    }
     waitWhileStreaming(s.runDurationMs, runNumber);
-    if (s.currentDriver != nullptr) s.currentDriver->stop();
+    if (s.currentDriver != nullptr) {
+        const ASIOError stopped = s.currentDriver->stop();
+        if (stopped != ASE_OK) console::warning("the driver's stop returned ", stopped);
+    }
 
     deinitDevice();
     console::line("Deinitialised device");

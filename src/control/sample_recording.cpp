@@ -4,9 +4,28 @@
 
 #include "control/sample_memory.h"
 
+namespace {
+
+// The smallest page the systems we run on map in at a time.
+constexpr size_t pageBytes = 4096;
+
+// Writes one sample in every page of the block. Fresh memory from the
+// system is mapped in on its first write; a run's reservation written for
+// the first time by the audio thread would cost it one trip through the
+// system every page, which at high rates and many channels takes a large
+// share of the time a buffer half gives.
+void touchPages(int32_t* from, size_t samples)
+{
+    constexpr size_t stride = pageBytes / sizeof(int32_t);
+    for (size_t i = 0; i < samples; i += stride) from[i] = 0;
+    if (samples > 0) from[samples - 1] = 0;
+}
+
+}  // namespace
+
 SampleRecording::~SampleRecording() { releaseSampleMemory(samples_); }
 
-bool SampleRecording::reserve(uint64_t count)
+bool SampleRecording::grow(uint64_t count)
 {
     if (count <= capacity_) return true;
     if (count > SIZE_MAX / sizeof(int32_t)) return false;
@@ -17,21 +36,29 @@ bool SampleRecording::reserve(uint64_t count)
     return true;
 }
 
-int32_t* SampleRecording::extend(size_t count)
+bool SampleRecording::reserve(uint64_t count)
+{
+    const size_t before = capacity_;
+    if (!grow(count)) return false;
+    touchPages(samples_ + before, capacity_ - before);
+    return true;
+}
+
+int32_t* SampleRecording::extendBeyondReservation(size_t count)
 {
     if (stopped_) {
         lost_ += count;
         return nullptr;
     }
-    if (count > capacity_ - size_) {
-        const uint64_t needed = static_cast<uint64_t>(size_) + count;
-        uint64_t target = static_cast<uint64_t>(capacity_) * 2;
-        if (target < needed) target = needed;
-        if (!reserve(target) && !reserve(needed)) {
-            stopped_ = true;
-            lost_ += count;
-            return nullptr;
-        }
+    // Growth on the audio thread: the pages are left to be mapped in as
+    // they are filled, spread over the calls to come.
+    const uint64_t needed = static_cast<uint64_t>(size_) + count;
+    uint64_t target = static_cast<uint64_t>(capacity_) * 2;
+    if (target < needed) target = needed;
+    if (!grow(target) && !grow(needed)) {
+        stopped_ = true;
+        lost_ += count;
+        return nullptr;
     }
     int32_t* room = samples_ + size_;
     size_ += count;

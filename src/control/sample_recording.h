@@ -27,14 +27,23 @@ public:
 
     // Grows the capacity to exactly `count` when it is smaller; never
     // shrinks. False when the memory cannot be had (nothing changes then).
+    // The new room is touched once, page by page, so that the system maps
+    // it in now rather than while the audio thread fills it.
     bool reserve(uint64_t count);
 
     // Room for `count` more samples at the end, to be written by the
     // caller; the size already includes them. Grows by doubling when the
     // reservation is used up. Null when the recording cannot grow: the
     // samples are counted as lost and the recording stops taking samples
-    // until it is cleared.
-    int32_t* extend(size_t count);
+    // until it is cleared. Inline for the common case: the audio thread
+    // asks once per channel and block.
+    int32_t* extend(size_t count)
+    {
+        if (stopped_ || count > capacity_ - size_) return extendBeyondReservation(count);
+        int32_t* room = samples_ + size_;
+        size_ += count;
+        return room;
+    }
 
     // Appends `count` samples (one block copy).
     void append(const int32_t* values, size_t count);
@@ -48,6 +57,9 @@ public:
     uint64_t lostSamples() const { return lost_; }
 
 private:
+    bool grow(uint64_t count);
+    int32_t* extendBeyondReservation(size_t count);
+
     int32_t* samples_ = nullptr;
     size_t size_ = 0;
     size_t capacity_ = 0;

@@ -14,13 +14,72 @@
 
 namespace {
 
-int32_t floatSampleToRecorded(float x)
+// x times 2^31, truncated toward zero; full scale +1.0 and beyond saturate to
+// INT32_MAX, below -1.0 to INT32_MIN, NaN records 0. Written as selects
+// rather than branches (the conversion itself only ever sees a value it is
+// defined for), so that the loop calling it vectorises.
+inline int32_t floatSampleToRecorded(float x)
 {
     const float scaled = x * 2147483648.0f;
-    if (scaled >= 2147483648.0f) return INT32_MAX;   // full scale +1.0 and beyond
-    if (scaled < -2147483648.0f) return INT32_MIN;
-    if (scaled != scaled) return 0;                  // NaN carries no value
-    return static_cast<int32_t>(scaled);
+    float inRange = scaled < -2147483648.0f ? -2147483648.0f : scaled;
+    inRange = inRange > 2147483520.0f ? 2147483520.0f : inRange;  // the largest float below 2^31
+    inRange = scaled == scaled ? inRange : 0.0f;
+    const int32_t converted = static_cast<int32_t>(inRange);
+    return scaled >= 2147483648.0f ? INT32_MAX : converted;
+}
+
+// Float input: every sample converted, and the extremes of the block
+// folded into lowest / highest exactly as comparing sample by sample in
+// order would (both compared for every sample; NaN moves neither).
+void recordFloatInput(int32_t* room, const float* in, size_t frames, float& lowest, float& highest)
+{
+    // Independent running extremes per lane keep the loop free of a
+    // serial dependence, so it vectorises; the lanes are folded after it.
+    constexpr size_t lanes = 8;
+    float high[lanes];
+    float low[lanes];
+    for (size_t k = 0; k < lanes; ++k) {
+        high[k] = highest;
+        low[k] = lowest;
+    }
+    size_t i = 0;
+    for (; i + lanes <= frames; i += lanes) {
+        for (size_t k = 0; k < lanes; ++k) {
+            const float x = in[i + k];
+            high[k] = x > high[k] ? x : high[k];
+            low[k] = x < low[k] ? x : low[k];
+            room[i + k] = floatSampleToRecorded(x);
+        }
+    }
+    for (; i < frames; ++i) {
+        const float x = in[i];
+        high[0] = x > high[0] ? x : high[0];
+        low[0] = x < low[0] ? x : low[0];
+        room[i] = floatSampleToRecorded(x);
+    }
+    float blockHigh = high[0];
+    float blockLow = low[0];
+    for (size_t k = 1; k < lanes; ++k) {
+        blockHigh = high[k] > blockHigh ? high[k] : blockHigh;
+        blockLow = low[k] < blockLow ? low[k] : blockLow;
+    }
+    // A new extreme other than zero has one bit pattern, whichever lane
+    // found it. A zero does not: +0 and -0 compare equal, and in order the
+    // first of them wins, so that case is decided by walking the block.
+    if (blockHigh > highest) {
+        if (blockHigh != 0.0f) {
+            highest = blockHigh;
+        } else {
+            for (size_t j = 0; j < frames; ++j) highest = in[j] > highest ? in[j] : highest;
+        }
+    }
+    if (blockLow < lowest) {
+        if (blockLow != 0.0f) {
+            lowest = blockLow;
+        } else {
+            for (size_t j = 0; j < frames; ++j) lowest = in[j] < lowest ? in[j] : lowest;
+        }
+    }
 }
 
 // Where the signal stands at the start of a half and how the half divides
@@ -69,18 +128,7 @@ void recordInput(int32_t* room, const void* src, size_t frames, int32_t sampleTy
         const int16_t* in = static_cast<const int16_t*>(src);
         for (size_t i = 0; i < frames; ++i) room[i] = in[i];
     } else if (sampleType == ASIOSTFloat32LSB) {
-        const float* in = static_cast<const float*>(src);
-        float lowest = s.floatMinSeen;
-        float highest = s.floatMaxSeen;
-        for (size_t i = 0; i < frames; ++i) {
-            const float x = in[i];
-            // Both extremes are compared for every sample; NaN moves neither.
-            highest = x > highest ? x : highest;
-            lowest = x < lowest ? x : lowest;
-            room[i] = floatSampleToRecorded(x);
-        }
-        s.floatMinSeen = lowest;
-        s.floatMaxSeen = highest;
+        recordFloatInput(room, static_cast<const float*>(src), frames, s.floatMinSeen, s.floatMaxSeen);
     } else {
         std::memcpy(room, src, frames * sizeof(int32_t));
     }
@@ -123,7 +171,7 @@ void processBufferSwitch(ASIOLong doubleBufferIndex, ASIOBool /*directProcess*/)
         for (int32_t c = 0; c < outputs; ++c) {
             uint8_t* dest = static_cast<uint8_t*>(s.bufferInfos[static_cast<size_t>(c)].buffers[doubleBufferIndex]);
             if (dest != nullptr) {
-                std::memset(dest, 0, silentBytes);
+                if (silentBytes > 0) std::memset(dest, 0, silentBytes);
                 writeSignal(dest + silentBytes, signal, length, width, plan.startPos, plan.signalFrames);
             }
             if (plan.signalFrames > 0) {

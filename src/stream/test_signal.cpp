@@ -44,6 +44,15 @@ void writePulse(uint32_t* signal, int32_t sampleType)
     }
 }
 
+// A frequency so large that the phase overflows (from about 2.9e307 Hz)
+// makes every sine NaN. Converted to an integer that is undefined, and in
+// practice full-scale negative DC on every output; silence is sent instead.
+inline double sineOrSilence(double phase)
+{
+    const double value = std::sin(phase);
+    return value == value ? value : 0.0;
+}
+
 void writeSine(uint32_t* signal, uint64_t length, int32_t sampleType, double frequency, double rate)
 {
     console::line("********************Sinsusoid");
@@ -56,15 +65,15 @@ void writeSine(uint32_t* signal, uint64_t length, int32_t sampleType, double fre
     double t = 0.0;
     if (sampleType == ASIOSTFloat32LSB) {
         float* samples = reinterpret_cast<float*>(signal);
-        for (uint64_t i = 0; i < length; ++i, t += step) samples[i] = static_cast<float>(std::sin(omega * t));
+        for (uint64_t i = 0; i < length; ++i, t += step) samples[i] = static_cast<float>(sineOrSilence(omega * t));
     } else if (sampleType == ASIOSTInt16LSB) {
         int16_t* samples = reinterpret_cast<int16_t*>(signal);
         for (uint64_t i = 0; i < length; ++i, t += step)
-            samples[i] = static_cast<int16_t>(std::sin(omega * t) * 32767.0);
+            samples[i] = static_cast<int16_t>(sineOrSilence(omega * t) * 32767.0);
     } else {
         int32_t* samples = reinterpret_cast<int32_t*>(signal);
         for (uint64_t i = 0; i < length; ++i, t += step)
-            samples[i] = static_cast<int32_t>(std::sin(omega * t) * 2147483647.0);
+            samples[i] = static_cast<int32_t>(sineOrSilence(omega * t) * 2147483647.0);
     }
 }
 

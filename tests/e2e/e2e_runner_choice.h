@@ -3,5 +3,9 @@
 #pragma once
 
 #include "harness_runner.h"
+#include "wine_runner.h"
 
 HarnessRunner& harnessRunner();
+
+// The Windows build under Wine when LOOPCHECK_E2E_WINE names it, else null.
+WineRunner* wineRunner();

@@ -48,7 +48,7 @@ std::string setupLines(const Setup& s)
     o << "There are " << s.outputs << " output channels and " << s.inputs << " inputs channels\n"
       << "Got channel info " << s.sampleType << "\n"
       << "Format type supported (32 bit integer little endian)\n"
-      << "Buffer size is 0\nBuffer sizes are [64, 2048] preferred 256 granularity -1\n"
+      << "Buffer size is 0\nBuffer sizes are " << s.bufferSizes << "\n"
       << "Setting sample rate to " << s.rate << "\n"
       << s.signalLines << createBuffersMessages() << "Initialised all streams\n";
     return o.str();

@@ -20,6 +20,7 @@ struct Setup {
     int outputs = 2, inputs = 2, sampleType = 18;
     std::string rate = "48000";
     std::string signalLines = "Buffer length is 48000\n";
+    std::string bufferSizes = "[64, 2048] preferred 256 granularity -1";
 };
 std::string setupLines(const Setup& setup);
 std::string staircaseCheck(int outputs);  // with 0 mismatches of {n} samples

@@ -102,6 +102,12 @@ std::string registryText(const std::vector<VirtualDriverEntry>& drivers, const s
 
 HarnessResult NativeRunner::run(const std::string& answers, const std::vector<VirtualDriverEntry>& drivers)
 {
+    return run(answers, drivers, RunStaging{});
+}
+
+HarnessResult NativeRunner::run(const std::string& answers, const std::vector<VirtualDriverEntry>& drivers,
+                                const RunStaging& staging)
+{
     HarnessResult result;
     result.scratch = std::make_shared<TemporaryFolder>();
     const std::string root = result.scratch->path();
@@ -110,6 +116,7 @@ HarnessResult NativeRunner::run(const std::string& answers, const std::vector<Vi
     const std::string registry = root + "/drivers.reg";
     writeWhole(registry, registryText(drivers, LOOPCHECK_DRIVER_LIBRARY));
     writeWhole(root + "/answers", answers);
+    if (staging.prepareFolder) staging.prepareFolder(result.folder);
 
     const pid_t child = fork();
     if (child == 0) {
@@ -121,6 +128,7 @@ HarnessResult NativeRunner::run(const std::string& answers, const std::vector<Vi
         dup2(out, 1);
         dup2(err, 2);
         setenv("LOOPCHECK_REGISTRY", registry.c_str(), 1);
+        if (staging.inHarnessProcess && !staging.inHarnessProcess()) _exit(125);
         execl(LOOPCHECK_EXECUTABLE, LOOPCHECK_EXECUTABLE, static_cast<char*>(nullptr));
         _exit(127);
     }

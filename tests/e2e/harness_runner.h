@@ -3,6 +3,7 @@
 // it wrote collected afterwards.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -53,10 +54,22 @@ public:
     virtual std::string lineEnd() const = 0;
 };
 
+// What a case stages around a native run: the working folder made
+// unusable in some way, or limits on the harness's process.
+struct RunStaging {
+    // Called with the empty working folder before the harness starts.
+    std::function<void(const std::string& folder)> prepareFolder;
+    // Called in the harness's own process just before it starts; false
+    // ends that process with status 125.
+    std::function<bool()> inHarnessProcess;
+};
+
 // The native build of the harness and its virtual driver library.
 class NativeRunner : public HarnessRunner {
 public:
     HarnessResult run(const std::string& answers, const std::vector<VirtualDriverEntry>& drivers) override;
+    HarnessResult run(const std::string& answers, const std::vector<VirtualDriverEntry>& drivers,
+                      const RunStaging& staging);
     std::string lineEnd() const override { return "\n"; }
 };
 

@@ -235,6 +235,22 @@ TEST(RegistryFile, WindowsExportsInUtf16WithCrLfLinesAreRead)
     EXPECT_EQ(textOf(key.get(), "Name"), "caf\xC3\xA9");
 }
 
+TEST(RegistryFile, ServerPathsAndContinuationsOfAnyShapeAreReadSafely)
+{
+    // A server path given as hex(1) bytes without a terminating zero, or
+    // with no bytes at all, and a line of nothing but a continuation.
+    const std::string text = "[HKEY_CLASSES_ROOT\\CLSID\\{1}\\InprocServer32]\n"
+                             "@=hex(1):6c,69,62\n"
+                             "[HKEY_CLASSES_ROOT\\CLSID\\{2}\\InprocServer32]\n"
+                             "@=hex(1):\n"
+                             "\\\n"
+                             "\n";
+    EXPECT_EQ(useRegistryText(text), "");
+    EXPECT_EQ(textOf(OpenedKey(HKEY_CLASSES_ROOT, "CLSID\\{1}\\InprocServer32").get(), nullptr),
+              fixturePath("lib"));
+    EXPECT_EQ(textOf(OpenedKey(HKEY_CLASSES_ROOT, "CLSID\\{2}\\InprocServer32").get(), nullptr), "");
+}
+
 TEST(RegistryFile, AFileThatCannotBeReadGivesAnEmptyRegistryQuietly)
 {
     EXPECT_EQ(useRegistryFile(fixturePath("no_such_registry.reg")), "");

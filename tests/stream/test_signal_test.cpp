@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "control/sample_memory.h"
 #include "control/test_state.h"
@@ -109,6 +110,21 @@ TEST_F(TestSignalTest, FloatAndSixteenBitSinesFollowTheDoubleSine)
     for (size_t i = 0; i < expected.size(); ++i)
         ASSERT_EQ(element16(i), static_cast<int16_t>(expected[i] * 32767.0)) << i;
     EXPECT_GT(element16(54), 32000);  // near the first crest
+}
+
+TEST_F(TestSignalTest, FrequencyTooLargeForThePhaseSendsSilenceInEachFormat)
+{
+    // 1e308 Hz overflows the phase to infinity, and every sine to NaN.
+    for (int32_t type : {ASIOSTInt32LSB, ASIOSTInt16LSB, ASIOSTFloat32LSB}) {
+        SCOPED_TRACE(type);
+        resetTestState();
+        testState.toneFrequencyHz = 1e308;
+        testState.sampleType = type;
+        ASSERT_TRUE(generateTestSignal());
+        const size_t bytes = testState.signalLength * (type == ASIOSTInt16LSB ? 2 : 4);
+        const std::vector<uint8_t> silence(bytes, 0);
+        EXPECT_EQ(std::memcmp(testState.signalBuffer.get(), silence.data(), bytes), 0);
+    }
 }
 
 TEST_F(TestSignalTest, BufferThatCannotBeHadFailsWithTheBytesAskedFor)

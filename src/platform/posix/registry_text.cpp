@@ -269,7 +269,9 @@ private:
     // fixture and the libraries it names can move together.
     void anchorServerPath(RegistryValue& data) const
     {
-        const std::string path(reinterpret_cast<const char*>(data.data.data()));
+        // Text given as hex(1): bytes need not end in a zero, or hold any.
+        const auto end = std::find(data.data.begin(), data.data.end(), uint8_t{0});
+        const std::string path(data.data.begin(), end);
         if (!path.empty() && path.front() != '/')
             data = textValue(folder_ + "/" + path);
     }
@@ -314,6 +316,8 @@ void parseRegistryText(std::string_view text, const std::string& fileName, const
             text.remove_prefix(std::min(end + 1, text.size()));
             ++number;
         }
-        parser.line(joined, firstNumber);
+        // A line of nothing but continuations leaves nothing to read.
+        if (!joined.empty())
+            parser.line(joined, firstNumber);
     }
 }

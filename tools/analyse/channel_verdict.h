@@ -1,0 +1,27 @@
+// Whether one input of one run passed: a usable signal (unless silent
+// inputs are allowed), no fault, and a hidden latency within the limit.
+#pragma once
+
+#include <vector>
+
+#include "analyse/analysis_options.h"
+#include "analyse/analysis_result.h"
+
+namespace analyse {
+
+// Sets `channel.passed` and `channel.failures`.
+void judgeChannel(ChannelResult& channel, const AnalysisOptions& options);
+
+}  // namespace analyse
+
+namespace analyse {
+
+struct Verdict {
+    int channelRuns = 0;  // inputs over all runs
+    int failed = 0;
+    bool passed() const { return failed == 0; }
+};
+
+Verdict overallVerdict(const std::vector<RunResult>& runs);
+
+}  // namespace analyse

@@ -1,0 +1,27 @@
+// The analyser's command line: dump files and options.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "analyse/analysis_options.h"
+
+namespace analyse {
+
+struct CommandLine {
+    AnalysisOptions analysis;
+    std::vector<std::string> files;
+    std::string jsonFile;  // empty: none
+    std::string wavFolder;
+    std::string plotFile;
+    int firstChannel = -1;  // --outputs: inputs numbered after that many outputs
+    bool help = false;
+};
+
+// False with `error` set for an unknown option, a missing or malformed
+// value, or no file to read.
+bool parseCommandLine(int argc, const char* const* argv, CommandLine& line, std::string& error);
+
+const char* usageText();
+
+}  // namespace analyse

@@ -1,0 +1,150 @@
+#include "analyse/glitch_finder.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace analyse {
+
+namespace {
+
+// Deviating samples before a lost signal is searched for, samples that must
+// match at the new place, and good samples that end a discontinuity.
+constexpr int64_t relockAfter = 32;
+constexpr int64_t relockEvidence = 32;
+constexpr int64_t settledAfter = 8;
+
+int64_t loopPosition(int64_t p, int64_t anchor, int64_t length)
+{
+    const int64_t r = (p - anchor) % length;
+    return r < 0 ? r + length : r;
+}
+
+class Scanner {
+public:
+    Scanner(const GlitchSearch& s, FaultList& faults)
+        : s_(s), loop_(*s.loop), length_(static_cast<int64_t>(s.loop->size())), faults_(faults)
+    {
+    }
+
+    void scan(int64_t from, int64_t to, int64_t anchor)
+    {
+        anchor_ = anchor;
+        int64_t p = std::max<int64_t>(from, 0);
+        to = std::min(to, s_.count);
+        while (p < to) {
+            const double expected = loop_[static_cast<size_t>(loopPosition(p, anchor_, length_))];
+            const int32_t v = s_.samples[p];
+            if (v == 0 && expected != 0.0) {
+                const int64_t end = zeroRunEnd(p, to);
+                if (reportDropout(p, end)) {
+                    p = end;
+                    continue;
+                }
+            }
+            const double deviation = v - expected;
+            if (std::fabs(deviation) > s_.threshold) {
+                deviating(p, deviation);
+            } else if (++good_ >= settledAfter) {
+                badSince_ = -1;
+            }
+            ++p;
+            if (s_.relock && badSince_ >= 0 && badCount_ >= nextRelock_ && p + relockEvidence <= s_.count) tryRelock(p);
+        }
+    }
+
+private:
+    int64_t zeroRunEnd(int64_t p, int64_t to) const
+    {
+        int64_t end = p;
+        while (end < to && s_.samples[end] == 0) ++end;
+        return end;
+    }
+
+    // A run of zeros [from, to) is a dropout when the signal should have
+    // been audible somewhere in it.
+    bool reportDropout(int64_t from, int64_t to)
+    {
+        int64_t first = -1, last = -1;
+        for (int64_t p = from; p < to; ++p) {
+            if (std::fabs(loop_[static_cast<size_t>(loopPosition(p, anchor_, length_))]) > s_.threshold) {
+                if (first < 0) first = p;
+                last = p;
+            }
+        }
+        if (first < 0) return false;
+        if (!s_.dropoutsOnlyWhereLoud) {
+            first = from;
+            last = to - 1;
+        }
+        faults_.add(Fault{FaultKind::dropout, first, last + 1 - first, last + 1 - first, 0.0});
+        good_ = 0;
+        return true;
+    }
+
+    void deviating(int64_t p, double deviation)
+    {
+        faults_.addSample(FaultKind::discontinuity, p, deviation);
+        good_ = 0;
+        if (badSince_ < 0) {
+            badSince_ = p;
+            badCount_ = 0;
+            nextRelock_ = relockAfter;
+        }
+        ++badCount_;
+    }
+
+    bool matches(int64_t at, int64_t anchor) const
+    {
+        bool audible = false;
+        for (int64_t p = at; p < at + relockEvidence; ++p) {
+            const double expected = loop_[static_cast<size_t>(loopPosition(p, anchor, length_))];
+            if (std::fabs(s_.samples[p] - expected) > s_.threshold) return false;
+            audible = audible || std::fabs(expected) > s_.threshold;
+        }
+        return audible;
+    }
+
+    // Looks for the shift that makes the signal fit again from p on: the
+    // smallest first. A shift forward means samples were inserted.
+    void tryRelock(int64_t p)
+    {
+        for (int64_t shift = 1; shift <= s_.maxSlip; ++shift) {
+            for (const int64_t d : {shift, -shift}) {
+                if (!matches(p, anchor_ + d)) continue;
+                anchor_ += d;
+                const FaultKind kind = d > 0 ? FaultKind::inserted : FaultKind::dropped;
+                faults_.add(Fault{kind, badSince_, shift, shift, 0.0});
+                badSince_ = -1;
+                return;
+            }
+        }
+        // Not found (yet): wait twice as long before the next try, so a long
+        // stretch of garbage costs little.
+        nextRelock_ = std::min<int64_t>(nextRelock_ * 2, std::max<int64_t>(length_, relockAfter));
+        badCount_ = 0;
+    }
+
+    const GlitchSearch& s_;
+    const std::vector<double>& loop_;
+    const int64_t length_;
+    FaultList& faults_;
+    int64_t anchor_ = 0;
+    int64_t good_ = 0;
+    int64_t badSince_ = -1;
+    int64_t badCount_ = 0;
+    int64_t nextRelock_ = relockAfter;
+};
+
+}  // namespace
+
+void findGlitches(const GlitchSearch& search, const std::vector<ModelSegment>& segments, FaultList& faults)
+{
+    if (search.loop == nullptr || search.loop->empty() || search.samples == nullptr) return;
+    Scanner scanner(search, faults);
+    for (size_t i = 0; i < segments.size(); ++i) {
+        const int64_t to = i + 1 < segments.size() ? segments[i + 1].start : search.count;
+        scanner.scan(segments[i].start, to, segments[i].anchor);
+    }
+}
+
+}  // namespace analyse

@@ -1,0 +1,22 @@
+// Everything the analysis found, machine-readable.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "analyse/analysis_options.h"
+#include "analyse/analysis_result.h"
+#include "analyse/channel_verdict.h"
+#include "analyse/cross_run_summary.h"
+
+namespace analyse {
+
+nlohmann::json analysisJson(const std::vector<RunResult>& runs, const std::vector<ChannelSummary>& summary,
+                            const ReadStatistics& read, const Verdict& verdict, const AnalysisOptions& options);
+
+// False with `error` naming the file when it cannot be written.
+bool writeJsonFile(const std::string& path, const nlohmann::json& document, std::string& error);
+
+}  // namespace analyse

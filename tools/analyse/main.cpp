@@ -1,0 +1,86 @@
+// loopcheck-analyse: reads the harness's sample dumps and tells the round
+// trip each input measured against what the driver reported, whether the
+// loopback is bit-exact, and where glitches happened.
+#include <chrono>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "analyse/channel_verdict.h"
+#include "analyse/command_line.h"
+#include "analyse/cross_run_summary.h"
+#include "analyse/dump_parser.h"
+#include "analyse/json_output.h"
+#include "analyse/plot_output.h"
+#include "analyse/run_analysis.h"
+#include "analyse/table_output.h"
+#include "analyse/wav_output.h"
+
+namespace {
+
+constexpr int exitPassed = 0;
+constexpr int exitFailed = 1;
+constexpr int exitUnusable = 2;
+
+int unusable(const std::string& message)
+{
+    std::cerr << "loopcheck-analyse: " << message << "\n";
+    return exitUnusable;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    using namespace analyse;
+    CommandLine line;
+    std::string error;
+    if (!parseCommandLine(argc, argv, line, error)) {
+        std::cerr << "loopcheck-analyse: " << error << "\n\n" << usageText();
+        return exitUnusable;
+    }
+    if (line.help) {
+        std::cout << usageText();
+        return exitPassed;
+    }
+
+    ReadStatistics read;
+    std::vector<RunResult> runs;
+    for (const std::string& file : line.files) {
+        // One dump in memory at a time: only its findings are kept.
+        DumpData dump;
+        std::vector<std::string> warnings;
+        const auto started = std::chrono::steady_clock::now();
+        if (!readDumpFile(file, dump, error, warnings)) return unusable(error);
+        read.seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        read.bytes += dump.bytes;
+        ++read.files;
+        for (const std::string& w : warnings) std::cerr << "warning: " << w << "\n";
+        if (dump.columns.empty()) return unusable(file + ": the dump holds no input channel");
+        if (dump.rows == 0) return unusable(file + ": the dump holds no samples");
+
+        runs.push_back(analyseRun(dump, line.analysis, line.firstChannel));
+        if (!line.wavFolder.empty()) {
+            std::string written;
+            if (!writeRunWav(dump, runs.back().bits, line.analysis.rate, line.wavFolder, written, error))
+                return unusable(error);
+        }
+    }
+
+    const std::vector<ChannelSummary> summary = summariseRuns(runs);
+    const Verdict verdict = overallVerdict(runs);
+    printTable(std::cout, runs, summary, read, verdict);
+    std::cout.flush();
+
+    if (!line.jsonFile.empty() &&
+        !writeJsonFile(line.jsonFile, analysisJson(runs, summary, read, verdict, line.analysis), error))
+        return unusable(error);
+    if (!line.plotFile.empty()) {
+        size_t left = 0;
+        if (!writePlot(line.plotFile, runs, line.analysis.rate, error, left)) return unusable(error);
+        if (left > 0)
+            std::cerr << "warning: " << line.plotFile << ": the picture shows the first " << plottedRowsAtMost
+                      << " inputs; " << left << " more are in the table and the JSON file\n";
+    }
+    return verdict.passed() ? exitPassed : exitFailed;
+}

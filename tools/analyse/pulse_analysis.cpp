@@ -1,0 +1,98 @@
+#include "analyse/pulse_analysis.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace analyse {
+
+namespace {
+
+// A pulse is a sample of at least half the first pulse's size.
+constexpr double pulseShare = 0.5;
+// The shape kept around each pulse: an analogue path rings after it.
+constexpr int64_t before = 32;
+constexpr int64_t after = 480;
+// How far from its expected place a pulse is looked for.
+constexpr int64_t searchReach = 4096;
+
+double magnitude(int32_t v) { return std::fabs(static_cast<double>(v)); }
+
+// Fraction of a sample by which the top of a parabola through the peak and
+// its neighbours lies beside the peak sample.
+double refine(const int32_t* samples, int64_t count, int64_t at)
+{
+    if (at <= 0 || at + 1 >= count) return 0.0;
+    const double l = magnitude(samples[at - 1]), c = magnitude(samples[at]), r = magnitude(samples[at + 1]);
+    const double curve = l - 2.0 * c + r;
+    if (!(curve < 0.0)) return 0.0;
+    return std::clamp(0.5 * (l - r) / curve, -0.5, 0.5);
+}
+
+int64_t loudestIn(const int32_t* samples, int64_t from, int64_t to)
+{
+    int64_t best = from;
+    for (int64_t p = from; p < to; ++p)
+        if (magnitude(samples[p]) > magnitude(samples[best])) best = p;
+    return best;
+}
+
+}  // namespace
+
+PulseMeasurement measurePulses(const int32_t* samples, int64_t count, int64_t peak, int64_t loopLength,
+                               int64_t leadIn, FaultList& faults)
+{
+    PulseMeasurement m;
+    const double threshold = pulseShare * static_cast<double>(peak);
+    int64_t first = 0;
+    while (first < count && magnitude(samples[first]) < threshold) ++first;
+    if (peak <= 0 || first >= count) {
+        m.why = "no pulse found";
+        return m;
+    }
+    const int64_t top = loudestIn(samples, first, std::min(count, first + 16));
+    const int64_t lostLoops = top > leadIn ? (top - leadIn) / loopLength : 0;
+    const int64_t start = top - lostLoops * loopLength;
+    m.onset = static_cast<double>(start) + refine(samples, count, top);
+    m.inverted = samples[top] < 0;
+    m.height = magnitude(samples[top]);
+    m.found = true;
+    if (m.inverted) faults.add(Fault{FaultKind::inverted, start, count - start, 0, 0.0});
+
+    // The expected loop: the first pulse's shape at position 0, silence elsewhere.
+    m.loop.assign(static_cast<size_t>(loopLength), 0.0);
+    const int64_t reachBefore = std::min(before, loopLength / 4);
+    const int64_t reachAfter = std::min(after, loopLength / 2);
+    for (int64_t t = -reachBefore; t < reachAfter; ++t) {
+        const int64_t p = top + t;
+        if (p < 0 || p >= count) continue;
+        m.loop[static_cast<size_t>((t + loopLength) % loopLength)] = samples[p];
+    }
+
+    // Each later pulse is looked for one loop after the one before.
+    const int64_t reach = std::min(searchReach, loopLength / 4);
+    // The pulses lost before the first one found stand where the loop puts them.
+    for (int64_t lost = start; lost < top; lost += loopLength)
+        m.segments.push_back(ModelSegment{std::max<int64_t>(0, lost - reachBefore), lost});
+    m.segments.push_back(ModelSegment{std::max<int64_t>(0, top - reachBefore), top});
+    m.positions.push_back(static_cast<double>(top) + refine(samples, count, top));
+    int64_t anchor = top;
+    for (int64_t expected = top + loopLength; expected < count; expected = anchor + loopLength) {
+        const int64_t at = loudestIn(samples, std::max<int64_t>(0, expected - reach), std::min(count, expected + reach + 1));
+        if (magnitude(samples[at]) >= pulseShare * m.height) {
+            const int64_t slip = at - expected;
+            if (slip != 0) {
+                const FaultKind kind = slip > 0 ? FaultKind::inserted : FaultKind::dropped;
+                faults.add(Fault{kind, at, std::llabs(slip), std::llabs(slip), 0.0});
+            }
+            anchor = at;
+            m.positions.push_back(static_cast<double>(at) + refine(samples, count, at));
+        } else {
+            // Missing: the glitch search finds out what stood there instead.
+            anchor = expected;
+        }
+        m.segments.push_back(ModelSegment{std::max<int64_t>(0, anchor - reachBefore), anchor});
+    }
+    return m;
+}
+
+}  // namespace analyse

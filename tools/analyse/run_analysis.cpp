@@ -1,0 +1,234 @@
+#include "analyse/run_analysis.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "analyse/channel_verdict.h"
+#include "analyse/glitch_finder.h"
+#include "analyse/plot_trace.h"
+#include "analyse/pulse_analysis.h"
+#include "analyse/signal_detection.h"
+#include "analyse/sine_fit.h"
+#include "analyse/sine_latency.h"
+#include "analyse/staircase_check.h"
+
+namespace analyse {
+
+namespace {
+
+// A pulse train keeps almost every sample quiet; more than this and the
+// input carries something else.
+constexpr double pulseLoudFraction = 0.01;
+// How far a sine may slip and still be found again.
+constexpr int64_t largestSineSlip = 4096;
+
+std::string decibels(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    return text;
+}
+
+std::string channelLabel(int column, int firstChannel)
+{
+    if (firstChannel < 0) return "input " + std::to_string(column);
+    return "channel " + std::to_string(firstChannel + column);
+}
+
+// The sine's frequency: the one given, or measured on the loudest input.
+void settleFrequency(RunResult& run, const DumpData& dump, const std::vector<ChannelFeatures>& features,
+                     const AnalysisOptions& options)
+{
+    if (options.frequency) {
+        run.frequency = *options.frequency;
+        return;
+    }
+    size_t loudest = 0;
+    for (size_t c = 1; c < features.size(); ++c)
+        if (features[c].peak > features[loudest].peak) loudest = c;
+    if (features.empty() || features[loudest].firstNonzero < 0) return;
+    // From where the sine is clearly there: noise before it would pull the
+    // estimate.
+    const std::vector<int32_t>& samples = dump.columns[loudest];
+    const int64_t n = static_cast<int64_t>(samples.size());
+    const double audible = 0.05 * static_cast<double>(features[loudest].peak);
+    int64_t heard = 0;
+    while (heard < n && std::fabs(static_cast<double>(samples[static_cast<size_t>(heard)])) <= audible) ++heard;
+    const int64_t from = heard + 16;
+    const int64_t to = std::min<int64_t>(n, heard + options.loopLength() - 16);
+    double f = estimateSineFrequency(samples.data(), from, to, options.rate);
+    if (!(f > 0.0)) return;
+    // The harness is given whole numbers of Hz as a rule: take one that fits
+    // this closely, so the phase stays exact over the whole run.
+    if (std::fabs(f - std::round(f)) < 1e-3) f = std::round(f);
+    run.frequency = f;
+    run.frequencyEstimated = true;
+}
+
+void measureStaircase(ChannelResult& ch, const std::vector<int32_t>& samples, const RunResult& run,
+                      const AnalysisOptions& options)
+{
+    StaircaseModel model;
+    model.bits = run.bits;
+    model.length = options.loopLength();
+    int64_t onset = 0;
+    const int64_t n = static_cast<int64_t>(samples.size());
+    if (!locateStaircase(samples.data(), n, model, onset)) {
+        ch.status = ChannelStatus::noSignal;
+        ch.note = "no staircase found";
+        return;
+    }
+    ch.status = ChannelStatus::usable;
+    ch.onset = static_cast<double>(onset);
+    const StaircaseCheck check = checkStaircase(samples.data(), n, model, onset, ch.faults);
+    ch.bitExact = check.exact;
+    ch.checkedSamples = check.checked;
+}
+
+void measurePulse(ChannelResult& ch, const std::vector<int32_t>& samples, const ChannelFeatures& features,
+                  int64_t leadIn, const AnalysisOptions& options)
+{
+    if (features.loudFraction >= pulseLoudFraction) {
+        ch.status = ChannelStatus::noSignal;
+        ch.note = "not a pulse train";
+        return;
+    }
+    const int64_t n = static_cast<int64_t>(samples.size());
+    PulseMeasurement m =
+        measurePulses(samples.data(), n, features.peak, options.loopLength(), leadIn, ch.faults);
+    if (!m.found) {
+        ch.status = ChannelStatus::noSignal;
+        ch.note = m.why;
+        return;
+    }
+    ch.status = ChannelStatus::usable;
+    ch.onset = m.onset;
+    ch.amplitude = m.height;
+    ch.pulses = std::move(m.positions);
+
+    GlitchSearch search;
+    search.samples = samples.data();
+    search.count = n;
+    search.loop = &m.loop;
+    search.threshold = std::pow(10.0, options.glitchDb / 20.0) * m.height;
+    search.dropoutsOnlyWhereLoud = true;
+    findGlitches(search, m.segments, ch.faults);
+    ch.checkedSamples = m.segments.empty() ? 0 : n - m.segments.front().start;
+}
+
+void measureSineChannel(ChannelResult& ch, const std::vector<int32_t>& samples, const ChannelFeatures& features,
+                        const RunResult& run, const AnalysisOptions& options)
+{
+    if (!run.frequency) {
+        ch.status = ChannelStatus::noSignal;
+        ch.note = "no sine frequency given or found";
+        return;
+    }
+    const int64_t n = static_cast<int64_t>(samples.size());
+    const int64_t loop = options.loopLength();
+    SineMeasurement m = measureSine(samples.data(), n, features.peak, *run.frequency, options.rate, loop);
+    if (!m.found) {
+        ch.status = ChannelStatus::noSignal;
+        ch.note = m.why;
+        return;
+    }
+    ch.status = ChannelStatus::usable;
+    ch.onset = m.onset;
+    ch.amplitude = m.fit.amplitude;
+    ch.snrDb = m.snrDb;
+    if (m.startLost)
+        ch.doubt = "the sine's start was lost: its round trip is known only up to whole periods of " +
+                   std::to_string(std::llround(options.rate / *run.frequency)) + " samples";
+    if (m.inverted) {
+        const int64_t at = std::max<int64_t>(0, static_cast<int64_t>(std::floor(m.onset)));
+        ch.faults.add(Fault{FaultKind::inverted, at, n - at, 0, 0.0});
+    }
+
+    GlitchSearch search;
+    search.samples = samples.data();
+    search.count = n;
+    search.loop = &m.loop;
+    search.threshold = std::pow(10.0, options.glitchDb / 20.0) * m.fit.amplitude;
+    search.relock = true;
+    search.maxSlip = std::min(largestSineSlip, loop / 2);
+    // The loop starts at the onset's whole sample; the check at the first
+    // sample the sine reached, since before it the input was silent.
+    const int64_t anchor = static_cast<int64_t>(std::floor(m.onset));
+    const int64_t first = std::max<int64_t>(0, static_cast<int64_t>(std::ceil(m.onset - 0.01)));
+    findGlitches(search, {ModelSegment{first, anchor}}, ch.faults);
+    ch.checkedSamples = n - first;
+}
+
+}  // namespace
+
+const char* channelStatusName(ChannelStatus status)
+{
+    switch (status) {
+    case ChannelStatus::usable: return "usable";
+    case ChannelStatus::silent: return "silent";
+    case ChannelStatus::belowLevel: return "below level";
+    case ChannelStatus::noSignal: return "no signal";
+    }
+    return "no signal";
+}
+
+RunResult analyseRun(const DumpData& dump, const AnalysisOptions& options, int firstChannel)
+{
+    RunResult run;
+    run.file = dump.path;
+    run.runNumber = dump.runNumber;
+    run.inputLatency = dump.inputLatency;
+    run.outputLatency = dump.outputLatency;
+    run.leadIn = dump.leadIn();
+    run.rows = dump.rows;
+
+    std::vector<ChannelFeatures> features;
+    for (const auto& column : dump.columns) features.push_back(measureChannel(column));
+    run.signal = options.signal == SignalKind::automatic ? detectSignal(features) : options.signal;
+    run.bits = options.bits != 0 ? options.bits : detectBits(features);
+    if (run.signal == SignalKind::sine) settleFrequency(run, dump, features, options);
+
+    for (size_t c = 0; c < dump.columns.size(); ++c) {
+        const std::vector<int32_t>& samples = dump.columns[c];
+        const ChannelFeatures& f = features[c];
+        ChannelResult ch;
+        ch.column = static_cast<int>(c);
+        ch.label = channelLabel(ch.column, firstChannel);
+        ch.samples = static_cast<int64_t>(samples.size());
+        ch.peak = static_cast<int32_t>(std::min<int64_t>(f.peak, std::numeric_limits<int32_t>::max()));
+        ch.peakDbfs = levelDbfs(static_cast<double>(f.peak), run.bits);
+
+        if (f.firstNonzero < 0) {
+            ch.status = ChannelStatus::silent;
+            ch.note = "silent";
+        } else if (ch.peakDbfs < options.minLevelDbfs) {
+            ch.status = ChannelStatus::belowLevel;
+            ch.note = "peak " + decibels(ch.peakDbfs) + " dBFS, below " + decibels(options.minLevelDbfs) + " dBFS";
+        } else if (run.signal == SignalKind::staircase) {
+            measureStaircase(ch, samples, run, options);
+        } else if (run.signal == SignalKind::pulse) {
+            measurePulse(ch, samples, f, run.leadIn, options);
+        } else if (run.signal == SignalKind::sine) {
+            measureSineChannel(ch, samples, f, run, options);
+        } else {
+            ch.status = ChannelStatus::noSignal;
+            ch.note = "no test signal recognised";
+        }
+
+        if (ch.status == ChannelStatus::usable) {
+            ch.roundTrip = ch.onset - static_cast<double>(run.leadIn);
+            ch.roundTripMs = ch.roundTrip / options.rate * 1000.0;
+            ch.hiddenLatency = ch.roundTrip - static_cast<double>(run.reportedLatency());
+        }
+        const int64_t centre = ch.status == ChannelStatus::usable ? static_cast<int64_t>(std::floor(ch.onset))
+                                                                  : std::max<int64_t>(f.firstNonzero, 0);
+        ch.trace = makePlotTrace(samples, centre);
+        judgeChannel(ch, options);
+        run.channels.push_back(std::move(ch));
+    }
+    return run;
+}
+
+}  // namespace analyse

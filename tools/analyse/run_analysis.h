@@ -1,0 +1,16 @@
+// One dump, analysed: which signal it carries, then for every input its
+// level, where the looped signal starts, the round trip and the faults,
+// and whether it passed.
+#pragma once
+
+#include "analyse/analysis_options.h"
+#include "analyse/analysis_result.h"
+#include "analyse/dump_data.h"
+
+namespace analyse {
+
+// `firstChannel` numbers the inputs as the harness does (after its
+// outputs); below 0 they are named by column.
+RunResult analyseRun(const DumpData& dump, const AnalysisOptions& options, int firstChannel);
+
+}  // namespace analyse

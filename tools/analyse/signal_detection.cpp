@@ -1,0 +1,128 @@
+#include "analyse/signal_detection.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace analyse {
+
+namespace {
+
+// Consecutive staircase steps needed before a channel counts as carrying
+// one; more when noise keeps the steps from being exact, all within
+// noiseTolerance of a staircase from the stretch's first sample.
+constexpr int64_t staircaseEvidence = 32;
+constexpr int64_t noisyStaircaseEvidence = 256;
+constexpr int64_t noiseTolerance = 80;
+// A pulse train at one pulse per second keeps nearly every sample quiet.
+constexpr double pulseLoudFraction = 0.01;
+
+// +1 for a step up the staircase, -1 for one down (an inverted staircase),
+// 0 for anything else. 16-bit staircases wrap, so steps are judged modulo
+// 2^16.
+int staircaseStep(int64_t difference, int64_t tolerance)
+{
+    const int64_t m = ((difference % 65536) + 65536) % 65536;
+    if (m >= 100 - tolerance && m <= 100 + tolerance) return 1;
+    if (m >= 65536 - 100 - tolerance && m <= 65536 - 100 + tolerance) return -1;
+    return 0;
+}
+
+// Distance of a difference from 0 modulo 2^16.
+int64_t wrappedDistance(int64_t difference)
+{
+    int64_t m = ((difference % 65536) + 65536) % 65536;
+    if (m >= 32768) m -= 65536;
+    return m < 0 ? -m : m;
+}
+
+}  // namespace
+
+const char* signalKindName(SignalKind kind)
+{
+    switch (kind) {
+    case SignalKind::automatic: return "auto";
+    case SignalKind::staircase: return "staircase";
+    case SignalKind::pulse: return "pulse";
+    case SignalKind::sine: return "sine";
+    case SignalKind::none: return "none";
+    }
+    return "none";
+}
+
+ChannelFeatures measureChannel(const std::vector<int32_t>& samples)
+{
+    ChannelFeatures f;
+    const int64_t n = static_cast<int64_t>(samples.size());
+    int64_t run = 0;
+    int lastDirection = 0;
+    int64_t noisyStart = -1;
+    int noisyDirection = 0;
+    for (int64_t p = 0; p < n; ++p) {
+        const int64_t v = samples[static_cast<size_t>(p)];
+        const int64_t m = v < 0 ? -v : v;
+        if (m > f.peak) f.peak = m;
+        if (v != 0 && f.firstNonzero < 0) f.firstNonzero = p;
+        if (p > 0) {
+            const int64_t previous = samples[static_cast<size_t>(p - 1)];
+            const int direction = staircaseStep(v - previous, 0);
+            run = direction != 0 && direction == lastDirection ? run + 1 : (direction != 0 ? 1 : 0);
+            if (run > f.longestStaircase) f.longestStaircase = run;
+            lastDirection = direction;
+
+            const bool staysNear =
+                noisyStart >= 0 && wrappedDistance(v - samples[static_cast<size_t>(noisyStart)] -
+                                                   noisyDirection * 100 * (p - noisyStart)) <= noiseTolerance;
+            if (staysNear) {
+                f.longestNoisyStaircase = std::max(f.longestNoisyStaircase, p - noisyStart);
+            } else {
+                noisyDirection = staircaseStep(v - previous, noiseTolerance);
+                noisyStart = noisyDirection != 0 ? p - 1 : -1;
+            }
+        }
+    }
+    if (f.firstNonzero >= 0 && f.peak > 0) {
+        const int64_t quarter = (f.peak + 3) / 4;
+        int64_t loud = 0;
+        for (int64_t p = f.firstNonzero; p < n; ++p) {
+            const int64_t v = samples[static_cast<size_t>(p)];
+            if ((v < 0 ? -v : v) >= quarter) ++loud;
+        }
+        f.loudFraction = static_cast<double>(loud) / static_cast<double>(n - f.firstNonzero);
+    }
+    return f;
+}
+
+SignalKind detectSignal(const std::vector<ChannelFeatures>& channels)
+{
+    int pulses = 0;
+    int sines = 0;
+    for (const ChannelFeatures& f : channels) {
+        if (f.longestStaircase >= staircaseEvidence || f.longestNoisyStaircase >= noisyStaircaseEvidence)
+            return SignalKind::staircase;
+        if (f.firstNonzero < 0) continue;
+        if (f.loudFraction < pulseLoudFraction)
+            ++pulses;
+        else
+            ++sines;
+    }
+    if (pulses == 0 && sines == 0) return SignalKind::none;
+    return pulses > sines ? SignalKind::pulse : SignalKind::sine;
+}
+
+int detectBits(const std::vector<ChannelFeatures>& channels)
+{
+    int64_t loudest = 0;
+    for (const ChannelFeatures& f : channels)
+        if (f.peak > loudest) loudest = f.peak;
+    return loudest >= 16384 && loudest <= 32768 ? 16 : 32;
+}
+
+double levelDbfs(double magnitude, int bits)
+{
+    if (magnitude <= 0.0) return -std::numeric_limits<double>::infinity();
+    const double fullScale = bits == 16 ? 32768.0 : 2147483648.0;
+    return 20.0 * std::log10(magnitude / fullScale);
+}
+
+}  // namespace analyse

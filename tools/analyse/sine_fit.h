@@ -1,0 +1,29 @@
+// Least-squares fit of a sine of known frequency, and an estimate of the
+// frequency when it is not known.
+#pragma once
+
+#include <cstdint>
+
+namespace analyse {
+
+struct SineFit {
+    bool valid = false;
+    double amplitude = 0.0;  // always >= 0
+    double phase = 0.0;      // radians, of the sine at the window's first sample
+    double dc = 0.0;
+    double residualRms = 0.0;  // over the samples the fit used
+    double explained = 0.0;    // sum of squares the fit accounts for
+    int64_t used = 0;          // samples the fit used
+};
+
+// Fits amplitude x sin(omega x (p - from) + phase) + dc to the nonzero
+// samples of [from, to), omega in radians per sample. Samples further than
+// `outlier` from a first fit are left out of a second one, so that a click
+// does not pull the fit; outlier <= 0 keeps every sample.
+SineFit fitSine(const int32_t* samples, int64_t from, int64_t to, double omega, double outlier);
+
+// The frequency in Hz of the sine in samples [from, to): counted zero
+// crossings, then refined to the frequency whose fit is strongest.
+double estimateSineFrequency(const int32_t* samples, int64_t from, int64_t to, double rate);
+
+}  // namespace analyse

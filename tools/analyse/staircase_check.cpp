@@ -1,0 +1,222 @@
+#include "analyse/staircase_check.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace analyse {
+
+namespace {
+
+// Steps in one direction needed before a stretch counts as the staircase:
+// more when the stretch is only near it.
+constexpr int64_t locateEvidence = 8;
+constexpr int64_t noisyLocateEvidence = 64;
+// Samples that must follow the staircase again before the check trusts
+// that it has found its place after a fault.
+constexpr int64_t resyncEvidence = 4;
+// Offsets tried when the silence before the signal does not give it.
+constexpr int64_t largestGuessedOffset = 50;
+// How far from the staircase a noisy sample may lie while locating it.
+constexpr int64_t noiseTolerance = 40;
+
+// +1 for a step up the staircase, -1 for one down, 0 for anything else;
+// `tolerance` allows for noise on both samples. Judged modulo 2^16, where
+// a 16-bit staircase wraps.
+int direction(int64_t difference, int64_t tolerance)
+{
+    const int64_t m = StaircaseModel::floorMod(difference, 65536);
+    if (m >= 100 - 2 * tolerance && m <= 100 + 2 * tolerance) return 1;
+    if (m >= 65536 - 100 - 2 * tolerance && m <= 65536 - 100 + 2 * tolerance) return -1;
+    return 0;
+}
+
+// How far a sample lies from the value it should have, at the width.
+int64_t distance(int32_t sample, int32_t expected, int bits)
+{
+    int64_t d = int64_t{sample} - int64_t{expected};
+    if (bits == 16) {
+        d = StaircaseModel::floorMod(d, 65536);
+        if (d >= 32768) d -= 65536;
+    }
+    return d < 0 ? -d : d;
+}
+
+bool followsWithin(const int32_t* samples, int64_t count, const StaircaseModel& model, int64_t at, int64_t index,
+                   int64_t span, int64_t tolerance)
+{
+    const int64_t last = std::min(count, at + span);
+    for (int64_t p = at; p < last; ++p, ++index)
+        if (distance(samples[p], model.valueAt(index), model.bits) > tolerance) return false;
+    return true;
+}
+
+// The loop position whose value lies within `tolerance` of `value`, the
+// nearest such value first.
+bool stepWithin(const StaircaseModel& model, int32_t value, int64_t tolerance, int64_t& step)
+{
+    for (int64_t d = 0; d <= tolerance; ++d) {
+        if (model.firstStep(static_cast<int32_t>(value - d), step)) return true;
+        if (d > 0 && model.firstStep(static_cast<int32_t>(value + d), step)) return true;
+    }
+    return false;
+}
+
+bool follows(const int32_t* samples, int64_t count, const StaircaseModel& model, int64_t at, int64_t index,
+             int64_t span)
+{
+    const int64_t last = std::min(count, at + span);
+    for (int64_t p = at; p < last; ++p, ++index)
+        if (samples[p] != model.valueAt(index)) return false;
+    return true;
+}
+
+// The first position from which the samples follow the staircase for a
+// while again, with the index they are at there; false when they never do.
+bool resync(const int32_t* samples, int64_t count, const StaircaseModel& model, int64_t from, int64_t expected,
+            int64_t& at, int64_t& index)
+{
+    for (int64_t q = from; q < count; ++q) {
+        int64_t j = 0;
+        if (model.indexNear(samples[q], expected + (q - from), j) &&
+            follows(samples, count, model, q, j, resyncEvidence)) {
+            at = q;
+            index = j;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Samples [from, to) that should have held indices from `index` on, with
+// the timing intact: runs of zeros are dropouts, other wrong values are
+// corrupted.
+void classifyStretch(const int32_t* samples, const StaircaseModel& model, int64_t from, int64_t to, int64_t index,
+                     FaultList& faults)
+{
+    for (int64_t p = from; p < to; ++p) {
+        const int32_t expected = model.valueAt(index + (p - from));
+        if (samples[p] == expected) continue;
+        if (samples[p] == 0) {
+            int64_t end = p + 1;
+            while (end < to && samples[end] == 0) ++end;
+            faults.add(Fault{FaultKind::dropout, p, end - p, end - p, 0.0});
+            p = end - 1;
+            continue;
+        }
+        faults.addSample(FaultKind::corrupted, p, static_cast<double>(int64_t{samples[p]} - int64_t{expected}));
+    }
+}
+
+// The constant offsets to try for a staircase whose first steady stretch
+// starts at q. Exact stretches: the level of the silence before it when it
+// has one, then none, then the smallest that fit. Noisy ones: none, then
+// the silence's average level, so that noise alone never reads as an offset.
+std::vector<int64_t> offsetCandidates(const int32_t* samples, int64_t q, int64_t tolerance)
+{
+    std::vector<int64_t> offsets;
+    if (tolerance == 0) {
+        if (q > 0 && std::all_of(samples, samples + q, [&](int32_t v) { return v == samples[0]; }))
+            offsets.push_back(samples[0]);
+        offsets.push_back(0);
+        for (int64_t c = 1; c <= largestGuessedOffset; ++c) {
+            offsets.push_back(c);
+            offsets.push_back(-c);
+        }
+        return offsets;
+    }
+    offsets.push_back(0);
+    if (q > 0) {
+        double sum = 0.0;
+        for (int64_t p = 0; p < q; ++p) sum += samples[p];
+        offsets.push_back(static_cast<int64_t>(std::llround(sum / static_cast<double>(q))));
+    }
+    return offsets;
+}
+
+bool allZero(const int32_t* samples, int64_t from, int64_t to)
+{
+    return std::all_of(samples + from, samples + to, [](int32_t v) { return v == 0; });
+}
+
+}  // namespace
+
+bool locateStaircase(const int32_t* samples, int64_t count, StaircaseModel& model, int64_t& onset)
+{
+    // An exact stretch first; then one that is only near the staircase, so
+    // that a noisy loopback still gives its latency.
+    for (const int64_t tolerance : {int64_t{0}, noiseTolerance}) {
+        const int64_t evidence = tolerance == 0 ? locateEvidence : noisyLocateEvidence;
+        int64_t run = 0;
+        int lastDirection = 0;
+        for (int64_t p = 1; p < count; ++p) {
+            const int d = direction(int64_t{samples[p]} - int64_t{samples[p - 1]}, tolerance);
+            run = d != 0 && d == lastDirection ? run + 1 : (d != 0 ? 1 : 0);
+            lastDirection = d;
+            if (run < evidence) continue;
+
+            const int64_t q = p - evidence;  // the stretch's first sample
+            model.sign = d;
+            for (int64_t c : offsetCandidates(samples, q, tolerance)) {
+                model.offset = c;
+                int64_t step = 0;
+                if (stepWithin(model, samples[q], tolerance, step) &&
+                    followsWithin(samples, count, model, q, step, evidence + 1, tolerance)) {
+                    onset = q - step;
+                    return true;
+                }
+            }
+            run = 0;
+        }
+    }
+    model.sign = 1;
+    model.offset = 0;
+    return false;
+}
+
+StaircaseCheck checkStaircase(const int32_t* samples, int64_t count, const StaircaseModel& model, int64_t onset,
+                              FaultList& faults)
+{
+    StaircaseCheck result;
+    int64_t p = std::max<int64_t>(onset, 0);
+    if (p >= count) return result;
+    const int64_t first = p;
+    if (model.sign < 0) faults.add(Fault{FaultKind::inverted, first, count - first, 0, 0.0});
+    if (model.offset != 0)
+        faults.add(Fault{FaultKind::offset, first, count - first, 0, static_cast<double>(model.offset)});
+    const int64_t faultsBefore = faults.total();
+
+    int64_t index = p - onset;
+    while (p < count) {
+        // The common case: sample after sample as sent.
+        int64_t step = StaircaseModel::floorMod(index, model.length);
+        const int64_t start = p;
+        while (p < count && samples[p] == model.valueAtStep(step)) {
+            ++p;
+            if (++step == model.length) step = 0;
+        }
+        index += p - start;
+        if (p >= count) break;
+
+        int64_t at = count;
+        int64_t found = 0;
+        const bool resumed = resync(samples, count, model, p, index, at, found);
+        const int64_t gap = at - p;
+        const int64_t slip = resumed ? found - (index + gap) : 0;
+        if (resumed && gap > 0 && slip == -gap && !allZero(samples, p, at)) {
+            // Foreign samples pushed the stream back by exactly their number.
+            faults.add(Fault{FaultKind::inserted, p, gap, gap, 0.0});
+        } else {
+            classifyStretch(samples, model, p, at, index, faults);
+            if (slip > 0) faults.add(Fault{FaultKind::dropped, at, slip, slip, 0.0});
+            if (slip < 0) faults.add(Fault{FaultKind::inserted, std::max(p, at + slip), -slip, -slip, 0.0});
+        }
+        p = at;
+        index = found;
+    }
+    result.checked = count - first;
+    result.exact = faults.total() == faultsBefore && model.sign > 0 && model.offset == 0;
+    return result;
+}
+
+}  // namespace analyse

@@ -1,0 +1,119 @@
+#include "analyse/table_output.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "analyse/fault_text.h"
+#include "analyse/signal_detection.h"
+
+namespace analyse {
+
+namespace {
+
+// Faults listed under an input; the JSON file has them all.
+constexpr size_t listedFaults = 8;
+
+std::string format(const char* pattern, double value)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, pattern, value);
+    return text;
+}
+
+std::string padded(const std::string& text, size_t width)
+{
+    return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
+}
+
+std::string signalText(const RunResult& run)
+{
+    std::string text = signalKindName(run.signal);
+    if (run.signal == SignalKind::sine && run.frequency)
+        text += " " + format("%g", *run.frequency) + " Hz" + (run.frequencyEstimated ? " (measured)" : "");
+    return text;
+}
+
+std::string levelText(const ChannelResult& ch)
+{
+    return std::isfinite(ch.peakDbfs) ? format("%.1f", ch.peakDbfs) : "-inf";
+}
+
+void printChannel(std::ostream& out, const ChannelResult& ch, size_t labelWidth)
+{
+    out << "  " << padded(ch.label, labelWidth) << padded(levelText(ch), 11);
+    if (ch.status != ChannelStatus::usable) {
+        out << padded("-", 12) << padded("-", 10) << padded("-", 8) << padded("-", 8) << (ch.passed ? "ok" : "FAIL")
+            << "  no usable signal: " << ch.note << "\n";
+        return;
+    }
+    out << padded(formatSamples(ch.roundTrip), 12) << padded(format("%.3f", ch.roundTripMs), 10)
+        << padded(formatSignedSamples(ch.hiddenLatency), 8) << padded(std::to_string(ch.faults.total()), 8)
+        << (ch.passed ? "ok" : "FAIL");
+    if (ch.bitExact) out << (*ch.bitExact ? "  bit-exact" : "  not bit-exact");
+    if (!ch.pulses.empty()) out << "  " << ch.pulses.size() << (ch.pulses.size() == 1 ? " pulse" : " pulses");
+    if (ch.snrDb > 0.0) out << "  SNR " << format("%.1f", std::min(ch.snrDb, 199.0)) << " dB";
+    out << "\n";
+    const auto& faults = ch.faults.entries();
+    for (size_t i = 0; i < faults.size() && i < listedFaults; ++i) out << "      " << describeFault(faults[i]) << "\n";
+    const int64_t more = ch.faults.total() - static_cast<int64_t>(std::min(faults.size(), listedFaults));
+    if (more > 0) out << "      ... " << more << " more (all of them in the JSON file)\n";
+    if (!ch.doubt.empty()) out << "      " << ch.doubt << "\n";
+    for (const std::string& why : ch.failures)
+        if (why.find("hidden latency") == 0) out << "      " << why << "\n";
+}
+
+size_t labelWidth(const std::vector<RunResult>& runs)
+{
+    size_t width = 7;
+    for (const RunResult& run : runs)
+        for (const ChannelResult& ch : run.channels) width = std::max(width, ch.label.size() + 2);
+    return width;
+}
+
+std::string runTitle(const RunResult& run)
+{
+    return (run.runNumber >= 0 ? "Run " + std::to_string(run.runNumber) : std::string("Dump")) + " (" + run.file + ")";
+}
+
+}  // namespace
+
+void printTable(std::ostream& out, const std::vector<RunResult>& runs, const std::vector<ChannelSummary>& summary,
+                const ReadStatistics& read, const Verdict& verdict)
+{
+    out << "loopcheck-analyse: " << read.files << (read.files == 1 ? " dump, " : " dumps, ")
+        << format("%.1f", static_cast<double>(read.bytes) / 1e6) << " MB read at "
+        << format("%.0f", read.megabytesPerSecond()) << " MB/s\n";
+    const size_t width = labelWidth(runs);
+    for (const RunResult& run : runs) {
+        out << "\n" << runTitle(run) << ": " << signalText(run) << ", " << run.rows << " rows, " << run.bits
+            << "-bit\n";
+        out << "  reported latency: input " << run.inputLatency << " + output " << run.outputLatency << " = "
+            << run.reportedLatency() << " samples (the lead-in of silence)\n";
+        out << "  " << padded("input", width) << padded("dBFS", 11) << padded("round trip", 12) << padded("ms", 10)
+            << padded("hidden", 8) << padded("faults", 8) << "result\n";
+        for (const ChannelResult& ch : run.channels) printChannel(out, ch, width);
+    }
+
+    out << "\nRound trip across runs, in samples\n";
+    out << "  " << padded("input", width) << padded("runs", 6) << padded("min", 10) << padded("max", 10)
+        << "distinct\n";
+    for (const ChannelSummary& s : summary) {
+        if (s.label.empty()) continue;
+        out << "  " << padded(s.label, width) << padded(std::to_string(s.runs), 6);
+        if (s.runs == 0) {
+            out << padded("-", 10) << padded("-", 10) << "-\n";
+            continue;
+        }
+        out << padded(formatSamples(s.minRoundTrip), 10) << padded(formatSamples(s.maxRoundTrip), 10);
+        for (size_t i = 0; i < s.distinct.size(); ++i) out << (i > 0 ? " " : "") << formatSamples(s.distinct[i]);
+        if (!s.consistent()) out << "  (changes from run to run)";
+        out << "\n";
+    }
+
+    out << "\nResult: " << (verdict.passed() ? "PASS" : "FAIL") << " (" << verdict.channelRuns - verdict.failed
+        << " of " << verdict.channelRuns << " input recordings passed)\n";
+}
+
+}  // namespace analyse

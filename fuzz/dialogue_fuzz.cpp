@@ -43,45 +43,6 @@ __attribute__((constructor(101))) void nameTheRegistry()
 // them and drops them.
 std::ostream discard(nullptr);
 
-// Each input starts from the test record a fresh process has.
-void resetTestState()
-{
-    TestState& s = testState;
-    s.runDurationMs = 1000;
-    s.toneFrequencyHz = 220.0;
-    s.pulseMode = false;
-    s.staircaseMode = false;
-    s.sampleRate = 48000.0;
-    s.resultsFile.reset();
-    s.driverNames.clear();
-    s.currentDriver = nullptr;
-    s.deviceIndex = 0;
-    s.driverInfo = ASIODriverInfo{};
-    s.controlPanelShown = false;
-    s.reportedOutputChannels = 0;
-    s.outputChannelCount = 0;
-    s.inputChannelCount = 0;
-    s.sampleType = 0;
-    s.minBufferSize = 0;
-    s.preferredBufferSize = 0;
-    s.bufferGranularity = 0;
-    s.bufferSize = 0;
-    s.inputLatency = 0;
-    s.outputLatency = 0;
-    s.timeInfoMode = false;
-    s.bufferInfos.fill(ASIOBufferInfo{});
-    s.callbacks = ASIOCallbacks{};
-    s.signalLength = 0;
-    s.signalBuffer.reset();
-    s.callCount = 0;
-    s.samplesProcessed = 0;
-    s.signalPosition = 0;
-    s.leadInRemaining = 0;
-    s.floatMinSeen = FLT_MAX;
-    s.floatMaxSeen = -FLT_MAX;
-    for (auto& c : s.captures) c.release();
-}
-
 std::string scratchFolder;
 int startFolder = -1;  // where the fuzzer was started, for its own paths
 

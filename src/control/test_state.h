@@ -89,6 +89,11 @@ struct TestState {
 
 extern TestState testState;
 
+// Puts the record back to the values a process starts with, recordings
+// emptied and their storage given back (for tests and fuzzing, which run
+// many tests in one process).
+void resetTestState();
+
 // Channels in use, bounded by the recordings that exist: every loop over
 // channels goes through this, so no count a driver reports can walk past
 // the 64 recordings.

@@ -6,48 +6,15 @@
 #include "control/sample_memory.h"
 #include "control/test_state.h"
 
-void resetTestState()
+void resetTestStateAndLimits()
 {
-    TestState& s = testState;
-    s.runDurationMs = 1000;
-    s.toneFrequencyHz = 220.0;
-    s.pulseMode = false;
-    s.staircaseMode = false;
-    s.sampleRate = 48000.0;
-    s.resultsFile.reset();
-    s.driverNames.clear();
-    s.currentDriver = nullptr;
-    s.deviceIndex = 0;
-    s.driverInfo = ASIODriverInfo{};
-    s.controlPanelShown = false;
-    s.reportedOutputChannels = 0;
-    s.outputChannelCount = 0;
-    s.inputChannelCount = 0;
-    s.sampleType = 0;
-    s.minBufferSize = 0;
-    s.preferredBufferSize = 0;
-    s.bufferGranularity = 0;
-    s.bufferSize = 0;
-    s.inputLatency = 0;
-    s.outputLatency = 0;
-    s.timeInfoMode = false;
-    s.bufferInfos.fill(ASIOBufferInfo{});
-    s.callbacks = ASIOCallbacks{};
-    s.signalLength = 0;
-    s.signalBuffer.reset();
-    s.callCount = 0;
-    s.samplesProcessed = 0;
-    s.signalPosition = 0;
-    s.leadInRemaining = 0;
-    s.floatMinSeen = FLT_MAX;
-    s.floatMaxSeen = -FLT_MAX;
-    for (auto& c : s.captures) c.release();
+    resetTestState();
     setSampleMemoryLimit(0);
 }
 
 void StateTest::SetUp()
 {
-    resetTestState();
+    resetTestStateAndLimits();
     console::redirectOut(&out_);
     console::redirectErr(&err_);
 }
@@ -56,7 +23,7 @@ void StateTest::TearDown()
 {
     console::redirectOut(nullptr);
     console::redirectErr(nullptr);
-    resetTestState();
+    resetTestStateAndLimits();
 }
 
 void StateTest::clearOutput()

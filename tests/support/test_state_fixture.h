@@ -7,7 +7,10 @@
 #include <sstream>
 #include <string>
 
-void resetTestState();
+#include "control/test_state.h"
+
+// The record back at its start values, and no limit on sample memory.
+void resetTestStateAndLimits();
 
 class StateTest : public ::testing::Test {
 protected:

@@ -69,7 +69,11 @@ std::string dumpText(const Run& run)
     for (const Samples& c : run.columns) rows = std::max(rows, c.size());
     std::string text = "Input latency is " + std::to_string(run.inputLatency) + ", output latency is " +
                        std::to_string(run.outputLatency) + "\n";
+    // A whole input recording runs on past the table by the lead-in of
+    // silence: the table stops where the outputs stopped.
+    const int64_t leadIn = std::max<int64_t>(int64_t{run.inputLatency} + run.outputLatency, 0);
     for (const Samples& c : run.columns) {
+        const int64_t total = c.size() == rows ? static_cast<int64_t>(rows) + leadIn : static_cast<int64_t>(c.size());
         int32_t peak = 0, at = 0;
         for (size_t p = 0; p < c.size(); ++p) {
             const int32_t m = c[p] < 0 ? -c[p] : c[p];
@@ -79,7 +83,7 @@ std::string dumpText(const Run& run)
             }
         }
         text += "Max Abs " + std::to_string(peak) + "(sample " + std::to_string(at) + ", Initial zeroes 0, total samples " +
-                std::to_string(c.size()) + ")\t";
+                std::to_string(total) + ")\t";
     }
     text += "\nPosition\tvalues\n";
     for (size_t p = 0; p < rows; ++p) {

@@ -2,9 +2,10 @@
 
 #include <charconv>
 #include <cstring>
+#include <optional>
 #include <system_error>
 
-#include "analyse/mapped_file.h"
+#include "analyse/file_blocks.h"
 
 namespace analyse {
 
@@ -84,6 +85,168 @@ int64_t lastRowPosition(const char* begin, const char* end)
     return position;
 }
 
+// The three lines above the table. False with `error` naming the line.
+bool readHeader(const char*& p, const char* end, const std::string& name, DumpData& dump, std::string& error)
+{
+    HeaderReader header(p, end);
+    if (!readLatencyLine(header, dump)) {
+        error = where(name, 1) + "expected \"Input latency is N, output latency is N\"";
+        return false;
+    }
+    if (!readMaximaLine(header, dump)) {
+        error = where(name, 2) + "expected the line of \"Max Abs\" entries";
+        return false;
+    }
+    if (!(header.literal("Position\tvalues") && header.lineEnd())) {
+        error = where(name, 3) + "expected \"Position\tvalues\"";
+        return false;
+    }
+    p = header.position();
+    dump.columns.assign(dump.maxima.size(), {});
+    return true;
+}
+
+// Reserves room for `lastPosition` + 1 rows, unless the table's `bytes`
+// cannot hold that many: the hint comes from the file's end and may be
+// anything.
+void reserveRows(DumpData& dump, int64_t lastPosition, uint64_t bytes)
+{
+    // Every row takes at least two characters per cell: a digit and a tab.
+    const int64_t bound = static_cast<int64_t>(bytes / (2 * (dump.columns.size() + 1))) + 1;
+    const int64_t expectedRows = lastPosition + 1;
+    if (expectedRows > 0 && expectedRows <= bound)
+        for (auto& column : dump.columns) column.reserve(static_cast<size_t>(expectedRows));
+}
+
+// Reads the table's rows, block after block. It keeps its place between
+// blocks; each block but the file's last ends with a line end.
+class TableReader {
+public:
+    TableReader(DumpData& dump, const std::string& name) : dump_(dump), name_(name), ended_(dump.columns.size(), false) {}
+
+    // False with `error` for a malformed row. In the file's last block a row
+    // cut off before its line end (a dump whose writing stopped) is left
+    // out with a note in `warnings`.
+    bool rows(const char* p, const char* end, bool last, std::string& error, std::vector<std::string>& warnings)
+    {
+        const size_t channels = dump_.columns.size();
+        int64_t row = dump_.rows;
+        const char* failure = nullptr;
+        const char* why = nullptr;
+        while (p < end) {
+            const char* rowStart = p;
+            int64_t position = 0;
+            auto r = std::from_chars(p, end, position);
+            if (r.ec != std::errc() || r.ptr == p || r.ptr == end || *r.ptr != '\t') {
+                failure = rowStart;
+                why = "expected the row's position followed by a tab";
+                break;
+            }
+            if (position != row) {
+                failure = rowStart;
+                why = "positions must count up from 0 by one";
+                break;
+            }
+            p = r.ptr + 1;
+            for (size_t c = 0; c < channels; ++c) {
+                if (p < end && *p == '\t') {
+                    // An empty cell: that input's recording ended before the table.
+                    ended_[c] = true;
+                    ++p;
+                    continue;
+                }
+                int32_t value = 0;
+                r = std::from_chars(p, end, value);
+                if (r.ec != std::errc() || r.ptr == p || r.ptr == end || *r.ptr != '\t' || ended_[c]) {
+                    why = ended_[c] ? "a value after an empty cell of the same column"
+                                    : "expected a 32-bit sample value followed by a tab";
+                    break;
+                }
+                dump_.columns[c].push_back(value);
+                p = r.ptr + 1;
+            }
+            if (why == nullptr) {
+                if (p < end && *p == '\r') ++p;
+                if (p < end && *p == '\n') {
+                    ++p;
+                    ++row;
+                    continue;
+                }
+                why = "expected the end of the row after its values";
+            }
+            failure = rowStart;
+            break;
+        }
+        dump_.rows = row;
+        if (failure == nullptr) return true;
+
+        const bool ended = std::memchr(failure, '\n', static_cast<size_t>(end - failure)) != nullptr;
+        if (ended || !last) {
+            error = where(name_, row + 4) + why;
+            return false;
+        }
+        // A row cut off before its line end: the writer stopped there.
+        for (auto& column : dump_.columns)
+            if (static_cast<int64_t>(column.size()) > row) column.resize(static_cast<size_t>(row));
+        warnings.push_back(where(name_, row + 4) + "last row is incomplete and was left out");
+        return true;
+    }
+
+private:
+    DumpData& dump_;
+    const std::string& name_;
+    std::vector<bool> ended_;
+};
+
+// A whole dump's table runs until the outputs stopped. Each input's
+// recording is longer by the lead-in of silence (or shorter, when it stopped
+// early), so the maxima line's totals less the lead-in tell how many rows
+// the harness wrote. Fewer rows: the file was cut while it was written, or
+// afterwards.
+bool checkWhole(const DumpData& dump, std::string& error)
+{
+    const int64_t leadIn = dump.leadIn();
+    int64_t stated = 0;
+    size_t input = 0;
+    for (size_t c = 0; c < dump.maxima.size(); ++c) {
+        const int64_t rows = int64_t{dump.maxima[c].totalSamples} - leadIn;
+        if (rows > stated) {
+            stated = rows;
+            input = c;
+        }
+    }
+    if (dump.rows >= stated) return true;
+    error = dump.path + ": cut dump: the table ends after " + std::to_string(dump.rows) +
+            " rows where its maxima line states " + std::to_string(stated) + " (" +
+            std::to_string(dump.maxima[input].totalSamples) + " samples of input " + std::to_string(input) +
+            " less the lead-in of " + std::to_string(leadIn) + ")";
+    return false;
+}
+
+// Bytes read from the file at a time. Large enough that the calls cost
+// nothing next to the parsing, small enough to stay in the caches.
+constexpr size_t blockSize = size_t{1} << 20;
+// The last row of a table is far shorter than this.
+constexpr size_t tailSize = 8192;
+
+void startDump(DumpData& dump, const std::string& name)
+{
+    dump = DumpData{};
+    dump.path = name;
+    dump.runNumber = runNumberFromName(name);
+}
+
+size_t lineEnds(const char* begin, const char* end, size_t atMost)
+{
+    size_t n = 0;
+    for (const char* p = begin; n < atMost && p < end; ++p) {
+        p = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+        if (p == nullptr) break;
+        ++n;
+    }
+    return n;
+}
+
 }  // namespace
 
 int32_t runNumberFromName(const std::string& path)
@@ -103,107 +266,73 @@ int32_t runNumberFromName(const std::string& path)
 bool parseDumpText(const char* begin, const char* end, const std::string& name, DumpData& dump,
                    std::string& error, std::vector<std::string>& warnings)
 {
-    dump = DumpData{};
-    dump.path = name;
-    dump.runNumber = runNumberFromName(name);
+    startDump(dump, name);
     dump.bytes = static_cast<uint64_t>(end - begin);
-
-    HeaderReader header(begin, end);
     if (begin == end) {
         error = name + ": empty file, not a sample dump";
         return false;
     }
-    if (!readLatencyLine(header, dump)) {
-        error = where(name, 1) + "expected \"Input latency is N, output latency is N\"";
-        return false;
-    }
-    if (!readMaximaLine(header, dump)) {
-        error = where(name, 2) + "expected the line of \"Max Abs\" entries";
-        return false;
-    }
-    if (!(header.literal("Position\tvalues") && header.lineEnd())) {
-        error = where(name, 3) + "expected \"Position\tvalues\"";
-        return false;
-    }
-
-    const size_t channels = dump.maxima.size();
-    dump.columns.assign(channels, {});
-    const char* p = header.position();
-    // Every row takes at least two characters per cell: a digit and a tab.
-    const int64_t bound = (end - p) / static_cast<int64_t>(2 * (channels + 1)) + 1;
-    const int64_t expectedRows = lastRowPosition(p, end) + 1;
-    if (expectedRows > 0 && expectedRows <= bound)
-        for (auto& column : dump.columns) column.reserve(static_cast<size_t>(expectedRows));
-
-    std::vector<bool> ended(channels, false);
-    int64_t row = 0;
-    const char* failure = nullptr;
-    const char* why = nullptr;
-    while (p < end) {
-        const char* rowStart = p;
-        int64_t position = 0;
-        auto r = std::from_chars(p, end, position);
-        if (r.ec != std::errc() || r.ptr == p || r.ptr == end || *r.ptr != '\t') {
-            failure = rowStart;
-            why = "expected the row's position followed by a tab";
-            break;
-        }
-        if (position != row) {
-            failure = rowStart;
-            why = "positions must count up from 0 by one";
-            break;
-        }
-        p = r.ptr + 1;
-        for (size_t c = 0; c < channels; ++c) {
-            if (p < end && *p == '\t') {
-                // An empty cell: that input's recording ended before the table.
-                ended[c] = true;
-                ++p;
-                continue;
-            }
-            int32_t value = 0;
-            r = std::from_chars(p, end, value);
-            if (r.ec != std::errc() || r.ptr == p || r.ptr == end || *r.ptr != '\t' || ended[c]) {
-                why = ended[c] ? "a value after an empty cell of the same column"
-                               : "expected a 32-bit sample value followed by a tab";
-                break;
-            }
-            dump.columns[c].push_back(value);
-            p = r.ptr + 1;
-        }
-        if (why == nullptr) {
-            if (p < end && *p == '\r') ++p;
-            if (p < end && *p == '\n') {
-                ++p;
-                ++row;
-                continue;
-            }
-            why = "expected the end of the row after its values";
-        }
-        failure = rowStart;
-        break;
-    }
-
-    if (failure != nullptr) {
-        const char* lineEnd = static_cast<const char*>(std::memchr(failure, '\n', static_cast<size_t>(end - failure)));
-        if (lineEnd != nullptr) {
-            error = where(name, row + 4) + why;
-            return false;
-        }
-        // A row cut off before its line end: the writer stopped there.
-        for (auto& column : dump.columns)
-            if (static_cast<int64_t>(column.size()) > row) column.resize(static_cast<size_t>(row));
-        warnings.push_back(where(name, row + 4) + "last row is incomplete and was left out");
-    }
-    dump.rows = row;
-    return true;
+    const char* p = begin;
+    if (!readHeader(p, end, name, dump, error)) return false;
+    reserveRows(dump, lastRowPosition(p, end), static_cast<uint64_t>(end - p));
+    TableReader table(dump, name);
+    return table.rows(p, end, true, error, warnings) && checkWhole(dump, error);
 }
 
 bool readDumpFile(const std::string& path, DumpData& dump, std::string& error, std::vector<std::string>& warnings)
 {
-    MappedFile file;
+    FileBlocks file;
     if (!file.open(path, error)) return false;
-    return parseDumpText(file.begin(), file.end(), path, dump, error, warnings);
+    startDump(dump, path);
+    // A text that does not parse may be one that changed under the reader:
+    // then that is what is wrong with it.
+    const auto failed = [&] {
+        std::string changed;
+        if (!file.unchanged(changed)) error = changed;
+        return false;
+    };
+
+    std::vector<char> buffer(blockSize);
+    size_t filled = 0;  // bytes at the buffer's start not parsed yet
+    std::optional<TableReader> table;
+    for (;;) {
+        // A line longer than the buffer: make room for all of it.
+        if (filled == buffer.size()) buffer.resize(buffer.size() * 2);
+        size_t got = 0;
+        if (!file.read(buffer.data() + filled, buffer.size() - filled, got, error)) return false;
+        const bool last = got == 0;
+        filled += got;
+        const char* begin = buffer.data();
+        const char* end = begin + filled;
+        // Parse whole lines only; the rest waits for the next block.
+        const char* whole = end;
+        if (!last) {
+            const void* lineEnd = memrchr(begin, '\n', filled);
+            if (lineEnd == nullptr) continue;
+            whole = static_cast<const char*>(lineEnd) + 1;
+        }
+        const char* p = begin;
+        if (!table) {
+            if (!last && lineEnds(begin, whole, 3) < 3) continue;
+            if (file.bytesRead() == 0) {
+                error = path + ": empty file, not a sample dump";
+                return false;
+            }
+            if (!readHeader(p, whole, path, dump, error)) return failed();
+            std::vector<char> tail(tailSize);
+            const size_t n = file.readTail(tail.data(), tail.size());
+            const uint64_t header = static_cast<uint64_t>(p - begin);
+            reserveRows(dump, lastRowPosition(tail.data(), tail.data() + n),
+                        file.sizeWhenOpened() > header ? file.sizeWhenOpened() - header : 0);
+            table.emplace(dump, path);
+        }
+        if (!table->rows(p, whole, last, error, warnings)) return failed();
+        if (last) break;
+        filled = static_cast<size_t>(end - whole);
+        std::memmove(buffer.data(), whole, filled);
+    }
+    dump.bytes = file.bytesRead();
+    return file.unchanged(error) && checkWhole(dump, error);
 }
 
 }  // namespace analyse

@@ -1,7 +1,7 @@
 // Reads the harness's sample dump files ("ASIO PCM(Run N).txt"): the
 // latency line, the line of maxima, the "Position\tvalues" heading and the
-// table. Built for multi-gigabyte dumps: the file is mapped and numbers
-// are read with std::from_chars in one pass.
+// table. Built for multi-gigabyte dumps: the file is read in large blocks
+// and its numbers with std::from_chars in one pass.
 #pragma once
 
 #include <string>
@@ -12,9 +12,11 @@
 namespace analyse {
 
 // False with `error` as "PATH:LINE: what was wrong" (or "PATH: ..." for a
-// file that cannot be read) when the file is not a readable dump. A last
-// row cut off before its line end (a dump whose writing stopped) is left
-// out with a note in `warnings`.
+// file that cannot be read) when the file is not a readable dump: also when
+// it changed while it was read, and when its table has fewer rows than its
+// maxima line states (a cut dump). A last row cut off before its line end
+// is left out with a note in `warnings`; the dump is then cut as well,
+// unless its maxima line says otherwise.
 bool readDumpFile(const std::string& path, DumpData& dump, std::string& error, std::vector<std::string>& warnings);
 
 // The same for text already in memory; `name` stands for the file in

@@ -46,6 +46,8 @@ struct ChannelResult {
     double roundTrip = 0.0;      // onset less the lead-in, in samples
     double roundTripMs = 0.0;
     double hiddenLatency = 0.0;  // round trip less the reported input + output latency
+    // The onset lies past the lead-in, so the round trip means something.
+    bool roundTripKnown = false;
 
     std::optional<bool> bitExact;  // staircase only
     int64_t checkedSamples = 0;    // samples compared with the expected signal

@@ -20,7 +20,7 @@ void judgeChannel(ChannelResult& channel, const AnalysisOptions& options)
             channel.failures.push_back(std::to_string(n) + " " + faultKindName(kind) + (n == 1 ? " fault" : " faults"));
     }
     if (!channel.doubt.empty()) channel.failures.push_back(channel.doubt);
-    if (options.maxExtraLatency && std::fabs(channel.hiddenLatency) > static_cast<double>(*options.maxExtraLatency) + 1e-9) {
+    if (options.maxExtraLatency && channel.roundTripKnown && std::fabs(channel.hiddenLatency) > static_cast<double>(*options.maxExtraLatency) + 1e-9) {
         channel.failures.push_back("hidden latency " + std::to_string(std::llround(channel.hiddenLatency)) +
                                    " beyond " + std::to_string(*options.maxExtraLatency) + " samples");
     }

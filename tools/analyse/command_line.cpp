@@ -62,6 +62,10 @@ bool parseCommandLine(int argc, const char* const* argv, CommandLine& line, std:
         if (equals != std::string::npos) {
             value = arg.substr(equals + 1);
             arg.resize(equals);
+            if (arg == "--allow-silent" || arg == "--help") {
+                error = arg + " takes no value";
+                return false;
+            }
         } else if (i + 1 < argc) {
             value = argv[++i];
         } else {
@@ -117,12 +121,19 @@ bool parseCommandLine(int argc, const char* const* argv, CommandLine& line, std:
                 return false;
             }
             (arg == "--min-level" ? a.minLevelDbfs : a.glitchDb) = number;
-        } else if (arg == "--json") {
-            line.jsonFile = value;
+        } else if (arg == "--json" || arg == "--plot") {
+            // An empty name would quietly mean no file at all.
+            if (value.empty()) {
+                error = arg + " needs a file name";
+                return false;
+            }
+            (arg == "--json" ? line.jsonFile : line.plotFile) = value;
         } else if (arg == "--wav") {
+            if (value.empty()) {
+                error = "--wav needs a folder";
+                return false;
+            }
             line.wavFolder = value;
-        } else if (arg == "--plot") {
-            line.plotFile = value;
         } else {
             error = "unknown option " + arg;
             return false;

@@ -15,7 +15,7 @@ std::vector<ChannelSummary> summariseRuns(const std::vector<RunResult>& runs)
             s.column = ch.column;
             if (s.label.empty()) s.label = ch.label;
             (ch.passed ? s.passedRuns : s.failedRuns) += 1;
-            if (ch.status != ChannelStatus::usable) {
+            if (!ch.roundTripKnown) {
                 ++s.unusableRuns;
                 continue;
             }

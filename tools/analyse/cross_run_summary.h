@@ -12,8 +12,8 @@ namespace analyse {
 struct ChannelSummary {
     int column = 0;
     std::string label;
-    int runs = 0;          // runs in which the input had a usable signal
-    int unusableRuns = 0;  // runs in which it had none
+    int runs = 0;          // runs in which the input gave a round trip
+    int unusableRuns = 0;  // runs in which it gave none
     double minRoundTrip = 0.0;
     double maxRoundTrip = 0.0;
     std::vector<double> distinct;  // round trips that differ, to 1/100 sample, ascending

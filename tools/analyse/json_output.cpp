@@ -1,10 +1,9 @@
 #include "analyse/json_output.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 
+#include "analyse/output_file.h"
 #include "analyse/signal_detection.h"
 
 namespace analyse {
@@ -41,9 +40,11 @@ json channelJson(const ChannelResult& ch)
     if (!ch.doubt.empty()) j["doubt"] = ch.doubt;
     if (ch.status == ChannelStatus::usable) {
         j["onset"] = ch.onset;
-        j["roundTripSamples"] = ch.roundTrip;
-        j["roundTripMs"] = ch.roundTripMs;
-        j["hiddenLatency"] = ch.hiddenLatency;
+        if (ch.roundTripKnown) {
+            j["roundTripSamples"] = ch.roundTrip;
+            j["roundTripMs"] = ch.roundTripMs;
+            j["hiddenLatency"] = ch.hiddenLatency;
+        }
         j["checkedSamples"] = ch.checkedSamples;
     }
     if (ch.bitExact) j["bitExact"] = *ch.bitExact;
@@ -135,20 +136,13 @@ json analysisJson(const std::vector<RunResult>& runs, const std::vector<ChannelS
 
 bool writeJsonFile(const std::string& path, const json& document, std::string& error)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        error = path + ": cannot write: " + std::strerror(errno);
-        return false;
-    }
     // File names that are not UTF-8 are written with replacement characters
     // rather than make the library give up.
-    out << document.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
-    out.close();
-    if (!out) {
-        error = path + ": cannot write";
-        return false;
-    }
-    return true;
+    const std::string text = document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+    OutputFile out;
+    if (!out.open(path, error)) return false;
+    out.write(text.data(), text.size());
+    return out.commit(error);
 }
 
 }  // namespace analyse

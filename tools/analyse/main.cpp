@@ -2,7 +2,9 @@
 // trip each input measured against what the driver reported, whether the
 // loopback is bit-exact, and where glitches happened.
 #include <chrono>
+#include <cstdint>
 #include <iostream>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -58,6 +60,12 @@ int main(int argc, char** argv)
         for (const std::string& w : warnings) std::cerr << "warning: " << w << "\n";
         if (dump.columns.empty()) return unusable(file + ": the dump holds no input channel");
         if (dump.rows == 0) return unusable(file + ": the dump holds no samples");
+        // Channel numbers are 32-bit, as the harness prints them.
+        if (line.firstChannel >= 0 && int64_t{line.firstChannel} + static_cast<int64_t>(dump.columns.size()) - 1 >
+                                          std::numeric_limits<int32_t>::max())
+            return unusable("--outputs " + std::to_string(line.firstChannel) + " numbers the " +
+                            std::to_string(dump.columns.size()) + " inputs of " + file + " past " +
+                            std::to_string(std::numeric_limits<int32_t>::max()) + ", the largest channel number");
 
         runs.push_back(analyseRun(dump, line.analysis, line.firstChannel));
         if (!line.wavFolder.empty()) {
@@ -71,6 +79,7 @@ int main(int argc, char** argv)
     const Verdict verdict = overallVerdict(runs);
     printTable(std::cout, runs, summary, read, verdict);
     std::cout.flush();
+    if (!std::cout) return unusable("standard output: cannot write");
 
     if (!line.jsonFile.empty() &&
         !writeJsonFile(line.jsonFile, analysisJson(runs, summary, read, verdict, line.analysis), error))

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "analyse/fault_text.h"
+#include "analyse/output_file.h"
 
 namespace analyse {
 
@@ -223,22 +224,24 @@ bool writePlot(const std::string& path, const std::vector<RunResult>& runs, doub
         error = path + ": no input to draw";
         return false;
     }
-    // PLplot ends the process when it cannot open its file: find out first.
-    if (FILE* probe = std::fopen(path.c_str(), "wb")) {
-        std::fclose(probe);
-    } else {
-        error = path + ": cannot write: " + std::strerror(errno);
-        return false;
-    }
     if (!hasDevice(pngDevice)) {
         error = path + ": PLplot has no PNG device (\"" + pngDevice + "\"); install its cairo driver";
+        return false;
+    }
+    // PLplot neither reports a failed write nor survives a file it cannot
+    // open: it is handed a stream whose every write is checked.
+    OutputFile out;
+    if (!out.open(path, error)) return false;
+    FILE* stream = out.stream();
+    if (stream == nullptr) {
+        error = path + ": cannot write: " + std::strerror(errno);
         return false;
     }
 
     const std::string geometry = std::to_string(width) + "x" + std::to_string(rowHeight * static_cast<int>(rows.size()));
     setPalette();
     plsdev(pngDevice);
-    plsfnam(path.c_str());
+    plsfile(stream);
     plsetopt("geometry", geometry.c_str());
     plssub(2, static_cast<PLINT>(rows.size()));
     plinit();
@@ -248,7 +251,7 @@ bool writePlot(const std::string& path, const std::vector<RunResult>& runs, doub
         drawEnvelopePanel(*ch, rate);
     }
     plend();
-    return true;
+    return out.commit(error);
 }
 
 }  // namespace analyse

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "analyse/channel_verdict.h"
+#include "analyse/fault_text.h"
 #include "analyse/glitch_finder.h"
 #include "analyse/plot_trace.h"
 #include "analyse/pulse_analysis.h"
@@ -34,7 +35,7 @@ std::string decibels(double value)
 std::string channelLabel(int column, int firstChannel)
 {
     if (firstChannel < 0) return "input " + std::to_string(column);
-    return "channel " + std::to_string(firstChannel + column);
+    return "channel " + std::to_string(int64_t{firstChannel} + column);
 }
 
 // The sine's frequency: the one given, or measured on the loudest input.
@@ -221,6 +222,13 @@ RunResult analyseRun(const DumpData& dump, const AnalysisOptions& options, int f
             ch.roundTrip = ch.onset - static_cast<double>(run.leadIn);
             ch.roundTripMs = ch.roundTrip / options.rate * 1000.0;
             ch.hiddenLatency = ch.roundTrip - static_cast<double>(run.reportedLatency());
+            // Nothing comes back before it was sent: a signal that starts
+            // within the lead-in was sent earlier than the latency line says.
+            ch.roundTripKnown = std::round(ch.roundTrip * 100.0) >= 0.0;
+            if (!ch.roundTripKnown)
+                ch.doubt = "the dump's latency line does not fit its data: the signal starts at " +
+                           formatSamples(ch.onset) + ", before the lead-in of " + std::to_string(run.leadIn) +
+                           " samples ends";
         }
         const int64_t centre = ch.status == ChannelStatus::usable ? static_cast<int64_t>(std::floor(ch.onset))
                                                                   : std::max<int64_t>(f.firstNonzero, 0);

@@ -48,9 +48,12 @@ void printChannel(std::ostream& out, const ChannelResult& ch, size_t labelWidth)
             << "  no usable signal: " << ch.note << "\n";
         return;
     }
-    out << padded(formatSamples(ch.roundTrip), 12) << padded(format("%.3f", ch.roundTripMs), 10)
-        << padded(formatSignedSamples(ch.hiddenLatency), 8) << padded(std::to_string(ch.faults.total()), 8)
-        << (ch.passed ? "ok" : "FAIL");
+    if (ch.roundTripKnown)
+        out << padded(formatSamples(ch.roundTrip), 12) << padded(format("%.3f", ch.roundTripMs), 10)
+            << padded(formatSignedSamples(ch.hiddenLatency), 8);
+    else
+        out << padded("-", 12) << padded("-", 10) << padded("-", 8);
+    out << padded(std::to_string(ch.faults.total()), 8) << (ch.passed ? "ok" : "FAIL");
     if (ch.bitExact) out << (*ch.bitExact ? "  bit-exact" : "  not bit-exact");
     if (!ch.pulses.empty()) out << "  " << ch.pulses.size() << (ch.pulses.size() == 1 ? " pulse" : " pulses");
     if (ch.snrDb > 0.0) out << "  SNR " << format("%.1f", std::min(ch.snrDb, 199.0)) << " dB";

@@ -7,7 +7,10 @@
 #include <memory>
 #include <sndfile.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
+
+#include "analyse/output_file.h"
 
 namespace analyse {
 
@@ -29,6 +32,40 @@ bool makeFolder(const std::string& folder, std::string& error)
     if (mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST) return true;
     error = folder + ": cannot create the folder: " + std::strerror(errno);
     return false;
+}
+
+// libsndfile writes through these, so that every failure of the file,
+// the header's rewrite at the end included, is kept by the output file.
+sf_count_t fileLength(void* file)
+{
+    struct stat info {};
+    return fstat(static_cast<OutputFile*>(file)->descriptor(), &info) == 0 ? info.st_size : -1;
+}
+
+sf_count_t fileSeek(sf_count_t offset, int whence, void* file)
+{
+    OutputFile& out = *static_cast<OutputFile*>(file);
+    const off_t at = lseek(out.descriptor(), static_cast<off_t>(offset), whence);
+    if (at < 0) out.fail(errno);
+    return at;
+}
+
+sf_count_t fileRead(void* into, sf_count_t count, void* file)
+{
+    OutputFile& out = *static_cast<OutputFile*>(file);
+    const ssize_t n = read(out.descriptor(), into, static_cast<size_t>(count));
+    if (n < 0) out.fail(errno);
+    return n < 0 ? 0 : n;
+}
+
+sf_count_t fileWrite(const void* data, sf_count_t count, void* file)
+{
+    return static_cast<OutputFile*>(file)->write(data, static_cast<size_t>(count)) ? count : 0;
+}
+
+sf_count_t fileTell(void* file)
+{
+    return lseek(static_cast<OutputFile*>(file)->descriptor(), 0, SEEK_CUR);
 }
 
 int32_t sampleAt(const std::vector<int32_t>& column, int64_t p)
@@ -65,9 +102,12 @@ bool writeRunWav(const DumpData& dump, int bits, double rate, const std::string&
     const uint64_t dataBytes = static_cast<uint64_t>(dump.rows) * static_cast<uint64_t>(channels) * (bits == 16 ? 2u : 4u);
     const int container = dataBytes < wavDataLimit ? SF_FORMAT_WAV : SF_FORMAT_RF64;
     info.format = container | (bits == 16 ? SF_FORMAT_PCM_16 : SF_FORMAT_PCM_32);
-    SoundFile file(sf_open(written.c_str(), SFM_WRITE, &info));
+    OutputFile out;
+    if (!out.open(written, error)) return false;
+    SF_VIRTUAL_IO io{fileLength, fileSeek, fileRead, fileWrite, fileTell};
+    SoundFile file(sf_open_virtual(&io, SFM_WRITE, &info, &out));
     if (!file) {
-        error = written + ": cannot write: " + sf_strerror(nullptr);
+        if (out.ok(error)) error = written + ": cannot write: " + sf_strerror(nullptr);
         return false;
     }
 
@@ -93,15 +133,15 @@ bool writeRunWav(const DumpData& dump, int bits, double rate, const std::string&
             done = sf_writef_int(file.get(), wide.data(), count);
         }
         if (done != count) {
-            error = written + ": cannot write: " + sf_strerror(file.get());
+            if (out.ok(error)) error = written + ": cannot write: " + sf_strerror(file.get());
             return false;
         }
     }
     if (sf_close(file.release()) != 0) {
-        error = written + ": cannot finish the file";
+        if (out.ok(error)) error = written + ": cannot finish the file";
         return false;
     }
-    return true;
+    return out.commit(error);
 }
 
 }  // namespace analyse

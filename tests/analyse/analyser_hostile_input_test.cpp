@@ -1,0 +1,270 @@
+// What a user's CI meets: dumps cut short, a dump rewritten while it is
+// read, output files that cannot be written, latency lines that do not fit
+// the data and option values out of range. None of them may pass, and none
+// may end the analyser with a signal.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <dirent.h>
+#include <set>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "analyser_process.h"
+#include "harness_runner.h"
+#include "synthetic_dump.h"
+
+namespace {
+
+constexpr int64_t onset = 1253;  // 608 samples of lead-in, then 645 of round trip
+
+class HostileInput : public ::testing::Test {
+protected:
+    std::string path(const std::string& name) const { return folder.path() + "/" + name; }
+
+    // Two inputs carrying the staircase, as the harness dumps them.
+    static std::string staircaseText(int64_t rows, int64_t start = onset)
+    {
+        synthetic::Run run;
+        run.columns = {synthetic::staircase(rows, start, 48000), synthetic::staircase(rows, start, 48000)};
+        return synthetic::dumpText(run);
+    }
+    // A staircase with a dropout every 100 samples: a long JSON file.
+    std::string faultyDump(int runNumber) const
+    {
+        synthetic::Run run;
+        synthetic::Samples s = synthetic::staircase(6000, onset, 48000);
+        for (int64_t p = 1500; p + 10 < 6000; p += 100) synthetic::zeroSamples(s, p, 10);
+        run.columns = {s, s};
+        return synthetic::writeDump(folder.path(), runNumber, run);
+    }
+    std::set<std::string> folderNames(const std::string& where) const
+    {
+        std::set<std::string> names;
+        if (DIR* d = opendir(where.c_str())) {
+            while (const dirent* e = readdir(d))
+                if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.insert(e->d_name);
+            closedir(d);
+        }
+        return names;
+    }
+
+    TemporaryFolder folder;
+};
+
+std::string firstLines(const std::string& text, size_t lines)
+{
+    size_t at = 0;
+    for (size_t i = 0; i < lines && at != std::string::npos; ++i) {
+        at = text.find('\n', at);
+        if (at != std::string::npos) ++at;
+    }
+    return text.substr(0, at);
+}
+
+TEST_F(HostileInput, ADumpCutShortIsUnusable)
+{
+    const std::string whole = staircaseText(6000);
+    const std::string wholePath = path("ASIO PCM(Run 0).txt");
+    synthetic::writeText(wholePath, whole);
+    const AnalyserResult passing = runAnalyser({wholePath});
+    ASSERT_EQ(passing.exitCode, 0) << passing.out << passing.err;
+
+    struct Cut {
+        std::string name;
+        std::string text;
+        int64_t rows;
+    };
+    // The maxima line states 6000 + 608 samples per input: 6000 rows after
+    // the lead-in.
+    const std::vector<Cut> cuts = {
+        {"head of 2003 lines", firstLines(whole, 3 + 2000), 2000},
+        {"stopped within a row", firstLines(whole, 3 + 5999) + "5999\t47", 5999},
+        {"only the header", firstLines(whole, 3), 0},
+    };
+    for (const Cut& cut : cuts) {
+        const std::string file = path("ASIO PCM(Run 1).txt");
+        synthetic::writeText(file, cut.text);
+        const AnalyserResult r = runAnalyser({file, "--json", path("cut.json")});
+        EXPECT_EQ(r.exitCode, 2) << cut.name << "\n" << r.out << r.err;
+        EXPECT_NE(r.err.find("loopcheck-analyse: " + file + ": cut dump: the table ends after " +
+                             std::to_string(cut.rows) +
+                             " rows where its maxima line states 6000 (6608 samples of input 0 less the lead-in of "
+                             "608)\n"),
+                  std::string::npos)
+            << cut.name << "\n" << r.err;
+        EXPECT_EQ(r.out.find("PASS"), std::string::npos) << cut.name;
+    }
+}
+
+TEST_F(HostileInput, ADumpRewrittenWhileReadIsAnErrorNotASignal)
+{
+    // Large enough that reading it takes a while; the analyser is stopped
+    // while it holds the file open, the harness's next test empties and
+    // rewrites it, and the analyser goes on.
+    const std::string text = staircaseText(1500000);
+    const std::string file = path("ASIO PCM(Run 0).txt");
+    const std::string rewritten = firstLines(text, 100);
+    bool caught = false;
+    for (int attempt = 0; attempt < 8 && !caught; ++attempt) {
+        synthetic::writeText(file, text);
+        RunningAnalyser analyser({file});
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!analyser.isReading(file, text.size()) && std::chrono::steady_clock::now() < giveUp) {
+            int status = 0;
+            if (waitpid(analyser.pid(), &status, WNOHANG) != 0) break;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        ASSERT_EQ(kill(analyser.pid(), SIGSTOP), 0);
+        // Only a stop while the file is still being read shows anything.
+        caught = analyser.isReading(file, text.size());
+        if (caught) synthetic::writeText(file, rewritten);
+        kill(analyser.pid(), SIGCONT);
+        const AnalyserResult r = analyser.wait();
+        if (!caught) continue;
+        EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
+        EXPECT_NE(r.err.find("loopcheck-analyse: " + file + ": the file changed while it was read (" +
+                             std::to_string(text.size()) + " bytes when opened, " +
+                             std::to_string(rewritten.size()) + " now)\n"),
+                  std::string::npos)
+            << r.err;
+    }
+    EXPECT_TRUE(caught) << "the analyser was never caught reading its file";
+}
+
+TEST_F(HostileInput, AnOutputThatCannotBeWrittenIsUnusableAndLeavesNothingBehind)
+{
+    const std::string dump = faultyDump(0);
+
+    // Devices are written in place and their errors reported.
+    for (const std::string option : {"--json", "--plot"}) {
+        const AnalyserResult r = runAnalyser({dump, option, "/dev/full"});
+        EXPECT_EQ(r.exitCode, 2) << option << "\n" << r.err;
+        EXPECT_NE(r.err.find("loopcheck-analyse: /dev/full: cannot write: No space left on device\n"), std::string::npos)
+            << option << "\n" << r.err;
+        const AnalyserResult quiet = runAnalyser({dump, option, "/dev/null"});
+        EXPECT_EQ(quiet.exitCode, 1) << option << "\n" << quiet.err;
+        EXPECT_EQ(quiet.err, "") << option;
+    }
+    struct stat info {};
+    ASSERT_EQ(stat("/dev/null", &info), 0);
+    EXPECT_TRUE(S_ISCHR(info.st_mode)) << "the device node itself was replaced";
+    ASSERT_EQ(mkdir(path("wav").c_str(), 0755), 0);
+    ASSERT_EQ(symlink("/dev/full", path("wav/ASIO PCM(Run 0).wav").c_str()), 0);
+    const AnalyserResult wav = runAnalyser({dump, "--wav", path("wav")});
+    EXPECT_EQ(wav.exitCode, 2) << wav.err;
+    EXPECT_NE(wav.err.find("loopcheck-analyse: " + path("wav/ASIO PCM(Run 0).wav") + ": cannot write: "),
+              std::string::npos)
+        << wav.err;
+    ASSERT_EQ(lstat(path("wav/ASIO PCM(Run 0).wav").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode)) << "the link to the device was replaced";
+
+    // A full disk: a file that was there keeps what it held, a new one is
+    // not left half written, and no temporary file stays behind.
+    synthetic::writeText(path("old.png"), "old picture");
+    synthetic::writeText(path("old.json"), "{}");
+    const std::set<std::string> before = folderNames(folder.path());
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string target;
+        std::string kept;  // what the target holds after, "" when it must not exist
+    };
+    const std::vector<Case> cases = {
+        {{dump, "--plot", path("old.png")}, path("old.png"), "old picture"},
+        {{dump, "--plot", path("new.png")}, path("new.png"), ""},
+        {{dump, "--json", path("old.json")}, path("old.json"), "{}"},
+        {{dump, "--json", path("new.json")}, path("new.json"), ""},
+        {{dump, "--wav", path("full")}, path("full/ASIO PCM(Run 0).wav"), ""},
+    };
+    for (const Case& c : cases) {
+        const AnalyserResult r = runAnalyserWithFileLimit(c.arguments, 4096);
+        EXPECT_EQ(r.exitCode, 2) << c.target << "\n" << r.err;
+        EXPECT_NE(r.err.find("loopcheck-analyse: " + c.target + ": cannot write: File too large\n"), std::string::npos)
+            << r.err;
+        if (c.kept.empty())
+            EXPECT_NE(access(c.target.c_str(), F_OK), 0) << c.target << " was left behind";
+        else
+            EXPECT_EQ(readFile(c.target), c.kept);
+    }
+    std::set<std::string> after = folderNames(folder.path());
+    after.erase("full");
+    EXPECT_EQ(after, before);
+    EXPECT_TRUE(folderNames(path("full")).empty());
+
+    // Room enough: the files are replaced whole.
+    const AnalyserResult written = runAnalyser({dump, "--plot", path("old.png"), "--json", path("old.json")});
+    EXPECT_EQ(written.exitCode, 1) << written.err;
+    EXPECT_EQ(readFile(path("old.png")).substr(1, 3), "PNG");
+    EXPECT_EQ(readFile(path("old.json")).substr(0, 1), "{");
+    EXPECT_GT(readFile(path("old.json")).size(), 4096u) << "too short to test a full disk";
+}
+
+TEST_F(HostileInput, ARoundTripBelowZeroFailsTheInput)
+{
+    // The signal starts 208 samples before the lead-in the latency line
+    // speaks of ends.
+    synthetic::Run run;
+    run.columns = {synthetic::staircase(6000, 400, 48000), synthetic::staircase(6000, onset, 48000)};
+    const std::string dump = synthetic::writeDump(folder.path(), 0, run);
+    const AnalyserResult r = runAnalyser({dump, "--json", path("a.json")});
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("  input 0  -71.7      -           -         -       0       FAIL  bit-exact\n"
+                         "      the dump's latency line does not fit its data: the signal starts at 400, before "
+                         "the lead-in of 608 samples ends\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("  input 1  -73.1      645         13.438    +37     0       ok  bit-exact\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("  input 0  0     -         -         -\n"), std::string::npos) << r.out;
+    const std::string json = readFile(path("a.json"));
+    EXPECT_EQ(json.find("-208"), std::string::npos) << "a round trip below 0 is no measurement";
+}
+
+TEST_F(HostileInput, OptionValuesOutOfRangeAreRefusedNamingTheOption)
+{
+    synthetic::writeText(path("ASIO PCM(Run 0).txt"), staircaseText(6000));
+    const std::string dump = path("ASIO PCM(Run 0).txt");
+    struct Case {
+        std::vector<std::string> options;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        // Channel numbers past 32 bits.
+        {{"--outputs", "2147483647"},
+         "--outputs 2147483647 numbers the 2 inputs of " + dump + " past 2147483647, the largest channel number"},
+        {{"--outputs", "4294967298"}, "--outputs needs a number of output channels, not \"4294967298\""},
+        {{"--outputs", "-1"}, "--outputs needs a number of output channels, not \"-1\""},
+        {{"--outputs", "two"}, "--outputs needs a number of output channels, not \"two\""},
+        {{"--rate", "-48000"}, "--rate needs a sample rate in Hz, not \"-48000\""},
+        {{"--rate", "48k"}, "--rate needs a sample rate in Hz, not \"48k\""},
+        {{"--rate", "nan"}, "--rate needs a sample rate in Hz, not \"nan\""},
+        {{"--bits", "24"}, "--bits must be 16 or 32, not \"24\""},
+        {{"--frequency", "-1"}, "--frequency needs a frequency in Hz above 0, not \"-1\""},
+        {{"--max-extra-latency", "-3"}, "--max-extra-latency needs a number of samples, not \"-3\""},
+        {{"--min-level", "3"}, "--min-level needs a level in dB at or below 0, not \"3\""},
+        {{"--glitch-db", "inf"}, "--glitch-db needs a level in dB at or below 0, not \"inf\""},
+        {{"--json="}, "--json needs a file name"},
+        {{"--plot", ""}, "--plot needs a file name"},
+        {{"--wav="}, "--wav needs a folder"},
+        {{"--allow-silent=no"}, "--allow-silent takes no value"},
+        {{"--rate"}, "--rate needs a value"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments = {dump};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        const AnalyserResult r = runAnalyser(arguments);
+        EXPECT_EQ(r.exitCode, 2) << c.message << "\n" << r.out;
+        EXPECT_EQ(r.err.substr(0, c.message.size() + 20), "loopcheck-analyse: " + c.message + "\n")
+            << r.err;
+        EXPECT_EQ(r.out.find("PASS"), std::string::npos) << c.message;
+    }
+    // The largest numbering that still fits.
+    const AnalyserResult top = runAnalyser({dump, "--outputs", "2147483646"});
+    EXPECT_EQ(top.exitCode, 0) << top.err;
+    EXPECT_NE(top.out.find("  channel 2147483647  "), std::string::npos) << top.out;
+}
+
+}  // namespace

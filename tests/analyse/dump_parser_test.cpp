@@ -5,6 +5,7 @@
 #include <string>
 
 #include "analyse/dump_parser.h"
+#include "harness_runner.h"
 #include "synthetic_dump.h"
 
 using namespace analyse;
@@ -78,6 +79,70 @@ TEST(DumpParser, ACutOffLastRowIsLeftOutWithAWarning)
     EXPECT_EQ(dump.columns[1].size(), 1u);
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_EQ(warnings[0], "ASIO PCM(Run 3).txt:5: last row is incomplete and was left out");
+}
+
+// The file is read in blocks of a mebibyte: rows, line ends and a header
+// line that cross from one block to the next read as from one piece.
+TEST(DumpParser, AFileReadsAcrossItsBlocksAsTheWholeText)
+{
+    TemporaryFolder folder;
+    synthetic::Run run;
+    run.columns = {synthetic::staircase(200000, 1253, 48000), synthetic::sine(200000, 1300.5, 997, 48000, 2e9, 48000)};
+    std::string crlf;
+    for (char c : synthetic::dumpText(run)) {
+        if (c == '\n') crlf += '\r';
+        crlf += c;
+    }
+    ASSERT_GT(crlf.size(), 3u << 20);
+    // 20000 inputs: the line of maxima alone is longer than a block.
+    synthetic::Run wide;
+    wide.columns.assign(20000, synthetic::staircase(3, 0, 48000));
+    for (const std::string& text : {crlf, synthetic::dumpText(wide)}) {
+        const std::string path = synthetic::writeDump(folder.path(), 0, synthetic::Run{});
+        synthetic::writeText(path, text);
+        DumpData fromFile, fromText;
+        std::string error;
+        std::vector<std::string> warnings;
+        ASSERT_TRUE(readDumpFile(path, fromFile, error, warnings)) << error;
+        ASSERT_TRUE(parse(text, fromText, error, warnings)) << error;
+        EXPECT_EQ(fromFile.rows, fromText.rows);
+        EXPECT_EQ(fromFile.bytes, text.size());
+        EXPECT_EQ(fromFile.maxima.size(), fromText.maxima.size());
+        EXPECT_TRUE(fromFile.columns == fromText.columns);
+        EXPECT_TRUE(warnings.empty());
+    }
+}
+
+// The maxima line states each input's recorded samples: the table runs to
+// that less the lead-in (608 here), or to the end of an input that stopped
+// early.
+TEST(DumpParser, ATableShorterThanItsMaximaLineStatesIsCut)
+{
+    const auto withTotals = [](int total0, int total1, const std::string& rows) {
+        return "Input latency is 288, output latency is 320\nMax Abs 5(sample 0, Initial zeroes 0, total samples " +
+               std::to_string(total0) + ")\tMax Abs 5(sample 0, Initial zeroes 0, total samples " +
+               std::to_string(total1) + ")\t\nPosition\tvalues\n" + rows;
+    };
+    const std::string threeRows = "0\t5\t5\t\n1\t0\t0\t\n2\t0\t\t\n";
+    DumpData dump;
+    std::string error;
+    std::vector<std::string> warnings;
+    EXPECT_TRUE(parse(withTotals(611, 2, threeRows), dump, error, warnings)) << error;
+    EXPECT_TRUE(parse(withTotals(600, 2, threeRows), dump, error, warnings)) << "a run shorter than its lead-in";
+
+    const std::string file = "ASIO PCM(Run 3).txt";
+    EXPECT_FALSE(parse(withTotals(612, 2, threeRows), dump, error, warnings));
+    EXPECT_EQ(error, file + ": cut dump: the table ends after 3 rows where its maxima line states 4 (612 samples of "
+                            "input 0 less the lead-in of 608)");
+    // A row the writer did not finish counts as missing.
+    const std::string fourRows = "0\t5\t5\t\n1\t0\t0\t\n2\t0\t0\t\n3\t1\t1\t\n";
+    EXPECT_TRUE(parse(withTotals(2, 612, fourRows), dump, error, warnings)) << error;
+    EXPECT_FALSE(parse(withTotals(2, 612, threeRows + "3\t1"), dump, error, warnings));
+    EXPECT_EQ(error, file + ": cut dump: the table ends after 3 rows where its maxima line states 4 (612 samples of "
+                            "input 1 less the lead-in of 608)");
+    EXPECT_FALSE(parse(withTotals(48608, 48608, ""), dump, error, warnings));
+    EXPECT_EQ(error, file + ": cut dump: the table ends after 0 rows where its maxima line states 48000 (48608 "
+                            "samples of input 0 less the lead-in of 608)");
 }
 
 struct Malformed {

@@ -316,7 +316,7 @@ bool readDumpFile(const std::string& path, DumpData& dump, std::string& error, s
             if (!last && lineEnds(begin, whole, 3) < 3) continue;
             if (file.bytesRead() == 0) {
                 error = path + ": empty file, not a sample dump";
-                return false;
+                return failed();
             }
             if (!readHeader(p, whole, path, dump, error)) return failed();
             std::vector<char> tail(tailSize);

@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <set>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -113,8 +114,11 @@ TEST_F(HostileInput, ADumpRewrittenWhileReadIsAnErrorNotASignal)
         RunningAnalyser analyser({file});
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (!analyser.isReading(file, text.size()) && std::chrono::steady_clock::now() < giveUp) {
-            int status = 0;
-            if (waitpid(analyser.pid(), &status, WNOHANG) != 0) break;
+            // Ended already (too quick to catch): left for wait() to collect.
+            siginfo_t ended{};
+            if (waitid(P_PID, static_cast<id_t>(analyser.pid()), &ended, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+                ended.si_pid != 0)
+                break;
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
         ASSERT_EQ(kill(analyser.pid(), SIGSTOP), 0);

@@ -7,7 +7,7 @@
 namespace {
 
 // The console's control event plus one, 0 for none.
-std::atomic<int> caught{0};
+std::atomic<DWORD> caught{0};
 std::atomic<bool> handled{false};
 
 // How long a close handler holds the process open for the clean-up; the
@@ -21,13 +21,13 @@ BOOL WINAPI noteControlEvent(DWORD event)
     switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-        if (caught.exchange(static_cast<int>(event) + 1) != 0)
+        if (caught.exchange(event + 1) != 0)
             return FALSE;  // asked twice: the default handler ends the process
         return TRUE;
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-        caught.exchange(static_cast<int>(event) + 1);
+        caught.exchange(event + 1);
         for (int waited = 0; waited < closeWaitMs && !handled.load(); waited += 10)
             Sleep(10);
         return TRUE;
@@ -42,7 +42,7 @@ void catchInterruptions() { SetConsoleCtrlHandler(noteControlEvent, TRUE); }
 
 int interruptionStatus()
 {
-    const int event = caught.load();
+    const DWORD event = caught.load();
     if (event == 0)
         return 0;
     return event - 1 == CTRL_C_EVENT ? 130 : 143;
@@ -50,7 +50,7 @@ int interruptionStatus()
 
 const char* interruptionName()
 {
-    const int event = caught.load();
+    const DWORD event = caught.load();
     if (event == 0)
         return "";
     switch (event - 1) {

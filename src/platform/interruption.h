@@ -23,5 +23,6 @@ const char* interruptionName();
 // handler waits for this.
 void interruptionHandled();
 
-// Notes an interruption as a handler would (status 130 or 143). For tests.
+// Notes an interruption as a handler would (status 130 or 143), or forgets
+// it (0). For tests.
 void simulateInterruption(int status);

@@ -57,4 +57,4 @@ const char* interruptionName()
 
 void interruptionHandled() {}
 
-void simulateInterruption(int status) { caught.store(status - 128); }
+void simulateInterruption(int status) { caught.store(status == 0 ? 0 : status - 128); }

@@ -67,4 +67,7 @@ const char* interruptionName()
 
 void interruptionHandled() { handled.store(true); }
 
-void simulateInterruption(int status) { caught.store((status == 130 ? CTRL_C_EVENT : CTRL_BREAK_EVENT) + 1); }
+void simulateInterruption(int status)
+{
+    caught.store(status == 0 ? 0 : (status == 130 ? CTRL_C_EVENT : CTRL_BREAK_EVENT) + 1);
+}

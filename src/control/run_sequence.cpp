@@ -35,6 +35,7 @@ RunEnd runOnce(int32_t deviceIndex, int32_t runNumber)
     // until stop() returns; this thread only waits. A refusal changes
     // nothing in the run (the report shows what did stream), but without a
     // word an empty run would look like a silent device.
+    //
     // An interruption that came during the set-up starts nothing; one that
     // comes while streaming ends the wait at once. Either way the driver is
     // stopped and released below, as a device must not be left running.

@@ -6,24 +6,28 @@
 #include "control/run_progress.h"
 #include "control/test_state.h"
 #include "driver/driver_registry.h"
+#include "platform/interruption.h"
 #include "report/run_analysis.h"
 #include "stream/lost_samples.h"
 #include "stream/stream_setup.h"
 
-void runOnce(int32_t deviceIndex, int32_t runNumber)
+RunEnd runOnce(int32_t deviceIndex, int32_t runNumber)
 {
     TestState& s = testState;
     s.deviceIndex = deviceIndex;
 
-    if (initDevice(deviceIndex))
+    if (initDevice(deviceIndex)) {
         console::line("Initialised device");
-    else
+    } else {
         console::line("Could not initialise device ", deviceIndex);
+        if (driverLoader != nullptr && !driverLoader->lastOpenError().empty())
+            console::warning(driverLoader->lastOpenError());
+    }
 
     if (!setupStreams()) {
         console::line("Could not setup playback");
         deinitDevice();
-        return;
+        return RunEnd::completed;
     }
     console::line("Setup playback");
 
@@ -31,12 +35,17 @@ void runOnce(int32_t deviceIndex, int32_t runNumber)
     // until stop() returns; this thread only waits. A refusal changes
     // nothing in the run (the report shows what did stream), but without a
     // word an empty run would look like a silent device.
-    if (s.currentDriver != nullptr) {
+    //
+    // An interruption that came during the set-up starts nothing; one that
+    // comes while streaming ends the wait at once. Either way the driver is
+    // stopped and released below, as a device must not be left running.
+    const bool streams = interruptionStatus() == 0;
+    if (streams && s.currentDriver != nullptr) {
         const ASIOError started = s.currentDriver->start();
         if (started != ASE_OK) console::warning("the driver's start returned ", started);
     }
-    waitWhileStreaming(s.runDurationMs, runNumber);
-    if (s.currentDriver != nullptr) {
+    if (streams) waitWhileStreaming(s.runDurationMs, runNumber);
+    if (streams && s.currentDriver != nullptr) {
         const ASIOError stopped = s.currentDriver->stop();
         if (stopped != ASE_OK) console::warning("the driver's stop returned ", stopped);
     }
@@ -45,19 +54,24 @@ void runOnce(int32_t deviceIndex, int32_t runNumber)
     console::line("Deinitialised device");
 
     s.signalBuffer.reset();
+    // A run cut short is not analysed: its block would pass a short stream
+    // off as the whole run.
+    if (interruptionStatus() != 0) return RunEnd::interrupted;
 
     if (s.sampleType == ASIOSTFloat32LSB)
         console::line("Float values are between ", s.floatMinSeen, " and ", s.floatMaxSeen);
 
     reportLostSamples();
-    analyseRun(runNumber);
+    return analyseRun(runNumber) ? RunEnd::completed : RunEnd::interruptedInDump;
 }
 
 bool initDevice(int32_t deviceIndex)
 {
     TestState& s = testState;
     if (deviceIndex < 0 || static_cast<size_t>(deviceIndex) >= s.driverNames.size()) return false;
-    if (!loadDriverByName(s.driverNames[static_cast<size_t>(deviceIndex)].c_str())) return false;
+    // By index, not by the name shown: names are cut to 31 characters, and
+    // two drivers may show the same one.
+    if (!loadDriverByIndex(deviceIndex)) return false;
 
     std::memset(&s.driverInfo, 0, sizeof s.driverInfo);
     s.driverInfo.asioVersion = 2;

@@ -132,6 +132,7 @@ HarnessResult NativeRunner::run(const std::string& answers, const std::vector<Vi
         execl(LOOPCHECK_EXECUTABLE, LOOPCHECK_EXECUTABLE, static_cast<char*>(nullptr));
         _exit(127);
     }
+    if (child > 0 && staging.whileRunning) staging.whileRunning(child, root + "/stdout");
     int status = 0;
     waitpid(child, &status, 0);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

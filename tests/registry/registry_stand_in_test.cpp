@@ -7,9 +7,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "platform/bundled_driver.h"
 #include "platform/posix/registry_file.h"
@@ -352,6 +356,56 @@ TEST(RegistryFile, WithoutTheVariableTheBundledDriverIsAnnouncedNextToTheExecuta
     EXPECT_EQ(textOf(driver.get(), "description"), LOOPCHECK_BUNDLED_DRIVER_NAME);
     OpenedKey server(HKEY_CLASSES_ROOT, "CLSID\\" LOOPCHECK_BUNDLED_DRIVER_CLSID "\\InprocServer32");
     EXPECT_EQ(textOf(server.get(), nullptr), std::string(LOOPCHECK_TEST_EXECUTABLE_DIR "/") + LOOPCHECK_BUNDLED_DRIVER_FILE);
+}
+
+// A prefix laid out as an install or a build folder, removed again.
+class ScratchPrefix {
+public:
+    ScratchPrefix()
+        : root_(std::filesystem::temp_directory_path() /
+                ("loopcheck-prefix-" + std::to_string(::getpid()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name()))
+    {
+        std::filesystem::create_directories(root_ / "bin");
+    }
+    ~ScratchPrefix()
+    {
+        std::error_code error;
+        std::filesystem::remove_all(root_, error);
+    }
+    std::string bin() const { return (root_ / "bin").string(); }
+    std::string put(const std::string& folder) const
+    {
+        const std::filesystem::path file = root_ / folder / LOOPCHECK_BUNDLED_DRIVER_FILE;
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream(file) << "library";
+        return file.string();
+    }
+
+private:
+    std::filesystem::path root_;
+};
+
+TEST(RegistryFile, TheBundledDriverIsFoundNextToTheExecutableThenInTheInstalledLibFolder)
+{
+    {
+        ScratchPrefix build;
+        const std::string beside = build.put("bin");
+        build.put("lib/loopcheck");
+        EXPECT_EQ(posix_registry::bundledDriverPath(build.bin()), beside);
+    }
+    {
+        ScratchPrefix installed;
+        const std::string library = installed.put("lib/loopcheck");
+        EXPECT_EQ(posix_registry::bundledDriverPath(installed.bin()), library);
+    }
+    {
+        // Missing everywhere: named beside the executable, where the scan
+        // finds no file and leaves the driver out.
+        ScratchPrefix empty;
+        EXPECT_EQ(posix_registry::bundledDriverPath(empty.bin()),
+                  empty.bin() + "/" LOOPCHECK_BUNDLED_DRIVER_FILE);
+    }
 }
 
 }  // namespace

@@ -144,9 +144,24 @@ RegistryTree builtInRegistry()
     driver.values["Description"] = textValue(LOOPCHECK_BUNDLED_DRIVER_NAME);
 
     RegistryKeyNode& server = tree.classesRoot().make("CLSID\\" LOOPCHECK_BUNDLED_DRIVER_CLSID "\\InprocServer32");
-    server.values[""] = textValue(executableFolder() + "/" LOOPCHECK_BUNDLED_DRIVER_FILE);
+    server.values[""] = textValue(bundledDriverPath(executableFolder()));
     server.values["ThreadingModel"] = textValue("Apartment");
     return tree;
+}
+
+std::string bundledDriverPath(const std::string& executableFolder)
+{
+    // The build folder keeps the library beside the executable; an install
+    // puts the executable in bin/ and the drivers in lib/loopcheck/.
+    static const char* const places[] = {"", "/../lib/loopcheck"};
+    for (const char* place : places) {
+        const std::filesystem::path candidate =
+            std::filesystem::path(executableFolder + place + "/" LOOPCHECK_BUNDLED_DRIVER_FILE).lexically_normal();
+        std::error_code error;
+        if (std::filesystem::is_regular_file(candidate, error))
+            return candidate.string();
+    }
+    return executableFolder + "/" LOOPCHECK_BUNDLED_DRIVER_FILE;
 }
 
 std::string executableFolder()

@@ -1,7 +1,8 @@
 // Where the registry comes from on platforms without one: the registry-export
 // text file named by the environment variable LOOPCHECK_REGISTRY, or, when
 // that is not set, a built-in registry announcing the bundled virtual
-// driver with its library next to the executable.
+// driver with its library next to the executable or, for an installed
+// harness, in <prefix>/lib/loopcheck beside the executable's bin folder.
 //
 // The registry is read on first use and kept. Key handles already open keep
 // the registry they were opened in, so a reload never pulls a key out from
@@ -32,6 +33,11 @@ void loadFile(const std::string& path, std::ostream& warnings);
 
 // The registry used when LOOPCHECK_REGISTRY is not set.
 RegistryTree builtInRegistry();
+
+// Where the built-in registry takes the bundled driver's library from: the
+// first of the places above where the file exists, or the one next to the
+// executable when there is none (the driver is then skipped as missing).
+std::string bundledDriverPath(const std::string& executableFolder);
 
 // Folder of the running executable, without a trailing slash; "." when it
 // cannot be found.

@@ -1,9 +1,11 @@
 #include "jack_driver.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <utility>
 
 #include "host_negotiation.h"
@@ -106,24 +108,38 @@ void JackDriver::fail(const std::string& message)
     closeClient();
 }
 
+jack_client_t* JackDriver::tryOpen(jack_status_t& status)
+{
+    status = jack_status_t(0);
+    if (settings_.server.empty())
+        return jack_client_open(settings_.clientName.c_str(), JackNoStartServer, &status);
+    return jack_client_open(settings_.clientName.c_str(), jack_options_t(JackNoStartServer | JackServerName), &status,
+                            settings_.server.c_str());
+}
+
 bool JackDriver::openClient()
 {
     silenceLibraryOnce();
     const std::string server = settings_.server.empty() ? defaultServerName() : settings_.server;
-    jack_status_t status = jack_status_t(0);
     // Never starts a server: a test of an interface must not quietly
     // measure a server it brought up itself.
-    if (settings_.server.empty())
-        client_ = jack_client_open(settings_.clientName.c_str(), JackNoStartServer, &status);
-    else
-        client_ = jack_client_open(settings_.clientName.c_str(), jack_options_t(JackNoStartServer | JackServerName),
-                                   &status, settings_.server.c_str());
+    jack_status_t status = jack_status_t(0);
+    client_ = tryOpen(status);
+    // A busy server can turn a client away while it still removes the one
+    // before (the host closes and reopens the driver in a row); a few
+    // tries cover that without making a missing server any slower.
+    for (int attempt = 1; client_ == nullptr && (status & JackServerFailed) == 0 && attempt < 4; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100 * attempt));
+        client_ = tryOpen(status);
+    }
     if (client_ != nullptr)
         return true;
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%x", static_cast<unsigned>(status));
     if ((status & JackServerFailed) != 0)
         errorMessage_ = "No JACK server is running (server \"" + server + "\")";
     else
-        errorMessage_ = "Could not join the JACK server \"" + server + "\"";
+        errorMessage_ = "Could not join the JACK server \"" + server + "\" (status " + code + ")";
     return false;
 }
 

@@ -59,6 +59,7 @@ private:
     ~JackDriver();
 
     bool openClient();
+    jack_client_t* tryOpen(jack_status_t& status);
     bool registerPorts();
     void resolveConnections();
     void connectPorts();

@@ -1,5 +1,6 @@
 #include "jack_server.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <jack/jack.h>
 #include <signal.h>
@@ -86,34 +87,60 @@ std::string uniqueServerName(const std::string& tag)
     return "lc-" + tag + "-" + std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1));
 }
 
-JackServer::JackServer(const std::string& tag, int period) : name_(uniqueServerName(tag))
+JackServer::JackServer(const std::string& tag, int period) : period_(period), name_(uniqueServerName(tag))
 {
     jack_set_error_function(quiet);
     jack_set_info_function(quiet);
     logPath_ = scratchFile(name_ + ".log");
+    ready_ = start();
+}
+
+bool JackServer::start()
+{
     pid_ = spawn({"jackd", "--no-realtime", "-n", name_, "-L", "2", "-d", "dummy", "-r", "48000", "-p",
-                  std::to_string(period)},
+                  std::to_string(period_)},
                  logPath_, "");
     if (pid_ <= 0)
-        return;
+        return false;
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (std::chrono::steady_clock::now() < until) {
         int status;
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;  // it ended by itself
-            return;
+            return false;
         }
-        if (serverAnswers(name_)) {
-            ready_ = true;
-            return;
-        }
+        if (serverAnswers(name_))
+            return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+// A server registering under a dead one's name takes over its slot, and
+// leaves nothing behind when it stops in order. What the killed server
+// left in shared memory carries its name, so it is ours to remove.
+void JackServer::reclaim()
+{
+    start();
+    stop();
+    const std::string prefix = "jack_" + name_ + "_";
+    const std::string semaphorePart = "_" + name_ + "_";
+    if (DIR* dir = opendir("/dev/shm")) {
+        while (dirent* entry = readdir(dir)) {
+            const std::string file = entry->d_name;
+            if (file.rfind(prefix, 0) == 0 ||
+                (file.rfind("jack_sem.", 0) == 0 && file.find(semaphorePart) != std::string::npos))
+                unlink(("/dev/shm/" + file).c_str());
+        }
+        closedir(dir);
     }
 }
 
 JackServer::~JackServer()
 {
     stop();
+    if (killed_)
+        reclaim();
     unlink(logPath_.c_str());
 }
 
@@ -133,6 +160,7 @@ void JackServer::kill()
     int status;
     waitForExit(pid_, 10000, &status);
     pid_ = -1;
+    killed_ = true;
 }
 
 void JackServer::stop()

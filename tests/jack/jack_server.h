@@ -23,12 +23,19 @@ public:
     // What the server wrote, for a failing test's message.
     std::string log() const;
 
-    // Ends the server at once (SIGKILL), as a crash would.
+    // Ends the server at once (SIGKILL), as a crash would. The server
+    // leaves its slot in JACK's table of servers (a handful per machine)
+    // taken; the destructor takes it back.
     void kill();
     // Ends it as an operator would (SIGTERM), waiting for it to go.
     void stop();
 
 private:
+    bool start();
+    void reclaim();
+
+    int period_;
+    bool killed_ = false;
     std::string name_;
     std::string logPath_;
     pid_t pid_ = -1;

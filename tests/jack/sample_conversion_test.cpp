@@ -19,6 +19,8 @@ struct FloatToIntCase {
 
 TEST(SampleConversion, FloatToInt32RoundsAndClips)
 {
+    // Each case fills a block long enough for the vector path, whose last
+    // samples the one-at-a-time path takes.
     const float twoToMinus32 = std::ldexp(1.0f, -32);  // half a step of the integer scale
     const FloatToIntCase cases[] = {
         {0.0f, 0},
@@ -31,15 +33,19 @@ TEST(SampleConversion, FloatToInt32RoundsAndClips)
         {std::numeric_limits<float>::infinity(), INT32_MAX},
         {-std::numeric_limits<float>::infinity(), INT32_MIN},
         {std::numeric_limits<float>::quiet_NaN(), INT32_MIN},
-        {3 * twoToMinus32, 2},    // 1.5 rounds away from zero
-        {-3 * twoToMinus32, -2},  // -1.5 too
+        {3 * twoToMinus32, 2},    // an exact half goes to the even neighbour: 1.5 to 2
+        {5 * twoToMinus32, 2},    // 2.5 to 2
+        {-3 * twoToMinus32, -2},  // -1.5 to -2
         {twoToMinus32 / 2, 0},    // 0.25 to the nearest
+        {3 * twoToMinus32 / 2, 1},  // 0.75 too
         {std::ldexp(1.0f, -140), 0},  // a denormal is silence
     };
     for (const FloatToIntCase& c : cases) {
-        int32_t out = 12345;
-        floatToInt32(&c.in, &out, 1);
-        EXPECT_EQ(out, c.out) << "from " << c.in;
+        const std::vector<float> in(11, c.in);
+        std::vector<int32_t> out(11, 12345);
+        floatToInt32(in.data(), out.data(), in.size());
+        for (size_t i = 0; i < out.size(); ++i)
+            EXPECT_EQ(out[i], c.out) << "from " << c.in << " at " << i;
     }
 }
 

@@ -8,6 +8,7 @@
 #include <thread>
 #include <utility>
 
+#include "bounded_call.h"
 #include "host_negotiation.h"
 #include "module_usage.h"
 #include "time_info.h"
@@ -66,13 +67,7 @@ JackDriver::JackDriver(REFCLSID clsid, JackSettings settings) : clsid_(clsid), s
     module_usage::acquire();
 }
 
-JackDriver::~JackDriver()
-{
-    streamGate_.close();
-    eventGate_.close();
-    closeClient();
-    module_usage::release();
-}
+JackDriver::~JackDriver() { module_usage::release(); }
 
 // --- IUnknown ---
 
@@ -96,47 +91,129 @@ ULONG STDMETHODCALLTYPE JackDriver::Release()
 {
     const ULONG left = references_.fetch_sub(1) - 1;
     if (left == 0)
-        delete this;
+        retire();
     return left;
 }
 
 // --- the client ---
 
+namespace {
+
+// How long a call that needs the server's answer may take before the
+// server counts as stuck.
+constexpr std::chrono::milliseconds serverLimit{3000};
+
+void warnStuck(const char* what)
+{
+    std::fprintf(stderr, "warning: the JACK server did not answer %s within %lld ms; its client is left to it\n",
+                 what, static_cast<long long>(serverLimit.count()));
+}
+
+}  // namespace
+
+void JackDriver::retire()
+{
+    streamGate_.close();
+    eventGate_.close();
+    // JACK may still call the object until its client is closed, so the
+    // object goes only after that, wherever the closing ends.
+    const bool deactivateFirst = active_ && !serverGone_.load();
+    if (client_ == nullptr || serverStuck_) {
+        // A stuck server's client stays as it is; so must the object its
+        // callbacks name.
+        if (client_ == nullptr)
+            delete this;
+        return;
+    }
+    std::shared_ptr<Session> session = session_;
+    JackDriver* self = this;
+    if (!callWithin(serverLimit, [session, self, deactivateFirst] {
+            {
+                std::lock_guard<std::mutex> order(session->calls);
+                if (deactivateFirst)
+                    jack_deactivate(session->client);
+                jack_client_close(session->client);
+                session->client = nullptr;
+            }
+            delete self;
+        }))
+        warnStuck("the closing of the client");
+}
+
 void JackDriver::fail(const std::string& message)
 {
     errorMessage_ = message;
-    closeClient();
+    // The server has just answered the opening; closing needs no limit.
+    jack_client_close(client_);
+    client_ = nullptr;
+    session_->client = nullptr;
+    outputPorts_.clear();
+    inputPorts_.clear();
 }
 
-jack_client_t* JackDriver::tryOpen(jack_status_t& status)
+namespace {
+
+// One opening as a helper thread makes it: the result, or, when the caller
+// has given up waiting, the closing of what came too late.
+struct Opening {
+    std::mutex lock;
+    bool given_up = false;
+    bool done = false;
+    jack_client_t* client = nullptr;
+    jack_status_t status = jack_status_t(0);
+};
+
+jack_client_t* openOnce(const std::string& clientName, const std::string& server, jack_status_t& status)
 {
     status = jack_status_t(0);
-    if (settings_.server.empty())
-        return jack_client_open(settings_.clientName.c_str(), JackNoStartServer, &status);
-    return jack_client_open(settings_.clientName.c_str(), jack_options_t(JackNoStartServer | JackServerName), &status,
-                            settings_.server.c_str());
+    // Never starts a server: a test of an interface must not quietly
+    // measure a server it brought up itself.
+    if (server.empty())
+        return jack_client_open(clientName.c_str(), JackNoStartServer, &status);
+    return jack_client_open(clientName.c_str(), jack_options_t(JackNoStartServer | JackServerName), &status,
+                            server.c_str());
 }
+
+}  // namespace
 
 bool JackDriver::openClient()
 {
     silenceLibraryOnce();
     const std::string server = settings_.server.empty() ? defaultServerName() : settings_.server;
-    // Never starts a server: a test of an interface must not quietly
-    // measure a server it brought up itself.
-    jack_status_t status = jack_status_t(0);
-    client_ = tryOpen(status);
-    // A busy server can turn a client away while it still removes the one
-    // before (the host closes and reopens the driver in a row); a few
-    // tries cover that without making a missing server any slower.
-    for (int attempt = 1; client_ == nullptr && (status & JackServerFailed) == 0 && attempt < 4; ++attempt) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100 * attempt));
-        client_ = tryOpen(status);
+    auto opening = std::make_shared<Opening>();
+    callWithin(serverLimit, [opening, clientName = settings_.clientName, named = settings_.server] {
+        jack_status_t status;
+        jack_client_t* client = openOnce(clientName, named, status);
+        // A busy server can turn a client away while it still removes the
+        // one before (the host closes and reopens the driver in a row); a
+        // few tries cover that without making a missing server any slower.
+        for (int attempt = 1; client == nullptr && (status & JackServerFailed) == 0 && attempt < 4; ++attempt) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100 * attempt));
+            client = openOnce(clientName, named, status);
+        }
+        std::lock_guard<std::mutex> guard(opening->lock);
+        if (opening->given_up) {
+            if (client != nullptr)
+                jack_client_close(client);
+            return;
+        }
+        opening->client = client;
+        opening->status = status;
+        opening->done = true;
+    });
+    std::lock_guard<std::mutex> guard(opening->lock);
+    if (!opening->done) {
+        opening->given_up = true;
+        errorMessage_ = "The JACK server \"" + server + "\" does not answer";
+        return false;
     }
+    client_ = opening->client;
+    session_->client = client_;
     if (client_ != nullptr)
         return true;
     char code[16];
-    std::snprintf(code, sizeof code, "0x%x", static_cast<unsigned>(status));
-    if ((status & JackServerFailed) != 0)
+    std::snprintf(code, sizeof code, "0x%x", static_cast<unsigned>(opening->status));
+    if ((opening->status & JackServerFailed) != 0)
         errorMessage_ = "No JACK server is running (server \"" + server + "\")";
     else
         errorMessage_ = "Could not join the JACK server \"" + server + "\" (status " + code + ")";
@@ -197,22 +274,17 @@ void JackDriver::deactivate()
 {
     // A server that went away takes its clients' activation with it, and
     // asking it anything more would only wait for an answer never coming.
-    if (active_ && !serverGone_.load())
-        jack_deactivate(client_);
+    if (active_ && !serverGone_.load() && !serverStuck_) {
+        std::shared_ptr<Session> session = session_;
+        if (!callWithin(serverLimit, [session] {
+                std::lock_guard<std::mutex> order(session->calls);
+                jack_deactivate(session->client);
+            })) {
+            serverStuck_ = true;
+            warnStuck("the deactivation of the client");
+        }
+    }
     active_ = false;
-}
-
-void JackDriver::closeClient()
-{
-    if (client_ == nullptr)
-        return;
-    deactivate();
-    // Closing frees the library's side of the client even when the server
-    // has gone; with it go the ports.
-    jack_client_close(client_);
-    client_ = nullptr;
-    outputPorts_.clear();
-    inputPorts_.clear();
 }
 
 // --- identity ---

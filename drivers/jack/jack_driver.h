@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -59,13 +61,14 @@ private:
     ~JackDriver();
 
     bool openClient();
-    jack_client_t* tryOpen(jack_status_t& status);
     bool registerPorts();
     void resolveConnections();
     void connectPorts();
     void deactivate();
-    void closeClient();
     void fail(const std::string& message);
+    // The last reference is gone: the client is closed and the object
+    // deleted, on a helper thread when the server does not answer in time.
+    void retire();
 
     // JACK's callbacks, forwarded to the object.
     static int onProcess(jack_nframes_t frames, void* self);
@@ -91,7 +94,14 @@ private:
     std::vector<std::string> outputTargets_;  // port each output connects to ("" for none)
     std::vector<std::string> inputSources_;   // port each input comes from
 
-    jack_client_t* client_ = nullptr;
+    // The client, shared with helper threads that may outlive a call to a
+    // server that does not answer; its lock keeps calls in order.
+    struct Session {
+        std::mutex calls;
+        jack_client_t* client = nullptr;
+    };
+    std::shared_ptr<Session> session_ = std::make_shared<Session>();
+    jack_client_t* client_ = nullptr;  // session_->client, for the calls made directly
     std::vector<jack_port_t*> outputPorts_;
     std::vector<jack_port_t*> inputPorts_;
 
@@ -99,6 +109,7 @@ private:
     std::atomic<double> sampleRate_{0.0};
     std::atomic<int32_t> period_{0};
     std::atomic<bool> serverGone_{false};
+    bool serverStuck_ = false;  // a call timed out: nothing more is asked of the server
     std::atomic<int64_t> xruns_{0};
     std::atomic<int64_t> samplePosition_{0};
     std::atomic<int64_t> systemTimeNs_{0};

@@ -221,6 +221,31 @@ TEST(JackBridge, ServerKilledMidRunEndsTheRunAndTheHarnessGoesOn)
         << run.out;
 }
 
+// A server that stops answering (its process stopped) must not hold the
+// harness: disposing of the buffers, releasing the driver and opening it
+// for the next run each give up after a few seconds.
+TEST(JackBridge, ServerFrozenMidRunHoldsNothing)
+{
+    JackServer server("frozen");
+    ASSERT_TRUE(server.ok()) << server.log();
+    std::thread freezer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        server.freeze();
+    });
+    NativeRunner harness;
+    const auto began = std::chrono::steady_clock::now();
+    const HarnessResult run = harness.run("2 2000 -1 1\n", {bridge(server.name())});
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    freezer.join();
+    server.thaw();
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_LT(seconds, 40.0);
+    EXPECT_NE(run.out.find("Setup playback\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Error is The JACK server \"" + server.name() + "\" does not answer\n"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.err.find("warning: the JACK server did not answer"), std::string::npos) << run.err;
+}
+
 TEST(JackBridge, BufferSizeChangedMidRunAsksForAResetAndTheRunEnds)
 {
     JackServer server("bufsize");

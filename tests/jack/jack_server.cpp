@@ -163,10 +163,24 @@ void JackServer::kill()
     killed_ = true;
 }
 
+void JackServer::freeze()
+{
+    if (pid_ > 0 && ::kill(pid_, SIGSTOP) == 0)
+        frozen_ = true;
+}
+
+void JackServer::thaw()
+{
+    if (pid_ > 0 && frozen_)
+        ::kill(pid_, SIGCONT);
+    frozen_ = false;
+}
+
 void JackServer::stop()
 {
     if (pid_ <= 0)
         return;
+    thaw();
     ::kill(pid_, SIGTERM);
     int status;
     if (!waitForExit(pid_, 5000, &status)) {

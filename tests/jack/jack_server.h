@@ -29,6 +29,10 @@ public:
     void kill();
     // Ends it as an operator would (SIGTERM), waiting for it to go.
     void stop();
+    // Stops the server's process where it is (SIGSTOP) and lets it go on
+    // (SIGCONT); stopping the server lets it go on first.
+    void freeze();
+    void thaw();
 
 private:
     bool start();
@@ -36,6 +40,7 @@ private:
 
     int period_;
     bool killed_ = false;
+    bool frozen_ = false;
     std::string name_;
     std::string logPath_;
     pid_t pid_ = -1;

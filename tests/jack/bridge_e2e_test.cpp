@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <cstdlib>
 #include <cmath>
 #include <iostream>
 #include <regex>
@@ -219,6 +220,29 @@ TEST(JackBridge, ServerKilledMidRunEndsTheRunAndTheHarnessGoesOn)
     // The second finds no server.
     EXPECT_NE(run.out.find("No JACK server is running (server \"" + server.name() + "\")"), std::string::npos)
         << run.out;
+}
+
+// The registry file the build writes for users: the virtual driver and the
+// bridge, which joins the default server (here the private one, named as
+// JACK clients find it) and its physical ports.
+TEST(JackBridge, TheBuildsRegistryFileOffersTheBridgeOnTheDefaultServer)
+{
+    JackServer server("default");
+    ASSERT_TRUE(server.ok()) << server.log();
+    RunStaging staging;
+    staging.inHarnessProcess = [&] {
+        return setenv("LOOPCHECK_REGISTRY", JACK_REGISTRY_FILE, 1) == 0 &&
+               setenv("JACK_DEFAULT_SERVER", server.name().c_str(), 1) == 0;
+    };
+    NativeRunner harness;
+    const HarnessResult run = harness.run("1 200 -1 0 1\n", {}, staging);  // device 0, 48 kHz
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("0 Loopcheck JACK Bridge\n1 Loopcheck Virtual Loopback\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Device is Loopcheck JACK Bridge\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Setup playback\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Channel 1 had 0 mismatches"), std::string::npos) << run.out;
+    // The dummy backend's physical ports: playback 512, capture 256.
+    EXPECT_NE(run.file("ASIO Results.txt").find("Input latency is 256, output latency is 512"), std::string::npos);
 }
 
 // A server that stops answering (its process stopped) must not hold the

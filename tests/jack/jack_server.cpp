@@ -87,7 +87,11 @@ std::string uniqueServerName(const std::string& tag)
     return "lc-" + tag + "-" + std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1));
 }
 
-JackServer::JackServer(const std::string& tag, int period) : period_(period), name_(uniqueServerName(tag))
+JackServer::JackServer(const std::string& tag, int period) : JackServer(ExactServerName{uniqueServerName(tag)}, period)
+{
+}
+
+JackServer::JackServer(const ExactServerName& name, int period) : period_(period), name_(name.name)
 {
     jack_set_error_function(quiet);
     jack_set_info_function(quiet);

@@ -8,11 +8,17 @@
 #include <string>
 #include <vector>
 
+// A server name given as it is, for a registry written before the server starts.
+struct ExactServerName {
+    std::string name;
+};
+
 class JackServer {
 public:
     // Starts the server and waits until a client can join it and its
     // loopback ports exist; ok() tells whether that happened.
     explicit JackServer(const std::string& tag, int period = 256);
+    explicit JackServer(const ExactServerName& name, int period = 256);
     ~JackServer();
     JackServer(const JackServer&) = delete;
     JackServer& operator=(const JackServer&) = delete;

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -157,11 +158,22 @@ bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
 class BridgeDriver : public ::testing::Test {
 protected:
     void SetUp() override { host = &record_; }
+    // The driver goes before its server: a client the server outlives
+    // leaves nothing behind.
     void TearDown() override
     {
         if (driver_ != nullptr)
             driver_->Release();
+        server_.reset();
         host = nullptr;
+    }
+
+    // The configuration's private server, running; null when it would not start.
+    JackServer* startServer(const char* config)
+    {
+        server_ = std::make_unique<JackServer>(ExactServerName{serverFor(config)});
+        EXPECT_TRUE(server_->ok()) << server_->log();
+        return server_->ok() ? server_.get() : nullptr;
     }
 
     // Buffers for every channel; false when creation failed.
@@ -179,6 +191,7 @@ protected:
     }
 
     HostRecord record_;
+    std::unique_ptr<JackServer> server_;
     IASIO* driver_ = nullptr;
     std::vector<ASIOBufferInfo> infos_;
     ASIOCallbacks callbacks_{};
@@ -186,8 +199,8 @@ protected:
 
 TEST_F(BridgeDriver, DescribesTheServerAndNamesChannelsAfterTheirPorts)
 {
-    JackServer server(ExactServerName{serverFor("wired")});
-    ASSERT_TRUE(server.ok()) << server.log();
+    JackServer* server = startServer("wired");
+    ASSERT_NE(server, nullptr);
     driver_ = makeDriver("wired");
     ASSERT_NE(driver_, nullptr);
     ASSERT_EQ(driver_->init(nullptr), ASIOTrue);
@@ -240,8 +253,8 @@ TEST_F(BridgeDriver, DescribesTheServerAndNamesChannelsAfterTheirPorts)
 // frame time; none after stop; another size than the server's is refused.
 TEST_F(BridgeDriver, StreamsHalvesAtJacksFrameTimeAndStopsDead)
 {
-    JackServer server(ExactServerName{serverFor("stream")});
-    ASSERT_TRUE(server.ok()) << server.log();
+    JackServer* server = startServer("stream");
+    ASSERT_NE(server, nullptr);
     driver_ = makeDriver("stream");
     ASSERT_NE(driver_, nullptr);
     ASSERT_EQ(driver_->init(nullptr), ASIOTrue);
@@ -275,8 +288,8 @@ TEST_F(BridgeDriver, StreamsHalvesAtJacksFrameTimeAndStopsDead)
 
 TEST_F(BridgeDriver, ServerGoneAsksForAResetAndNoSwitchFollows)
 {
-    JackServer server(ExactServerName{serverFor("gone")});
-    ASSERT_TRUE(server.ok()) << server.log();
+    JackServer* server = startServer("gone");
+    ASSERT_NE(server, nullptr);
     driver_ = makeDriver("gone");
     ASSERT_NE(driver_, nullptr);
     ASSERT_EQ(driver_->init(nullptr), ASIOTrue);
@@ -284,7 +297,7 @@ TEST_F(BridgeDriver, ServerGoneAsksForAResetAndNoSwitchFollows)
     ASSERT_EQ(driver_->start(), ASE_OK);
     ASSERT_TRUE(waitUntil([] { return host->switches.load() >= 5; }, std::chrono::seconds(10)));
 
-    server.kill();
+    server->kill();
     ASSERT_TRUE(waitUntil([] { return host->resets.load() >= 1; }, std::chrono::seconds(10)));
     const int afterReset = host->switches.load();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));

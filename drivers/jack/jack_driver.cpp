@@ -115,28 +115,30 @@ void JackDriver::retire()
 {
     streamGate_.close();
     eventGate_.close();
-    // JACK may still call the object until its client is closed, so the
-    // object goes only after that, wherever the closing ends.
-    const bool deactivateFirst = active_ && !serverGone_.load();
-    if (client_ == nullptr || serverStuck_) {
-        // A stuck server's client stays as it is; so must the object its
-        // callbacks name.
-        if (client_ == nullptr)
-            delete this;
+    if (client_ == nullptr) {
+        delete this;
         return;
     }
+    // JACK may call the object until its client is closed, so the object
+    // goes only after that, on whichever thread the closing ends. Behind a
+    // deactivation that is still waiting for a stuck server, the closing
+    // waits its turn without holding the host.
+    const bool stuck = serverStuck_;
+    const bool deactivateFirst = active_ && !serverGone_.load() && !stuck;
     std::shared_ptr<Session> session = session_;
     JackDriver* self = this;
-    if (!callWithin(serverLimit, [session, self, deactivateFirst] {
-            {
-                std::lock_guard<std::mutex> order(session->calls);
-                if (deactivateFirst)
-                    jack_deactivate(session->client);
-                jack_client_close(session->client);
-                session->client = nullptr;
-            }
-            delete self;
-        }))
+    const std::chrono::milliseconds wait = stuck ? std::chrono::milliseconds(0) : serverLimit;
+    const bool closed = callWithin(wait, [session, self, deactivateFirst] {
+        {
+            std::lock_guard<std::mutex> order(session->calls);
+            if (deactivateFirst)
+                jack_deactivate(session->client);
+            jack_client_close(session->client);
+            session->client = nullptr;
+        }
+        delete self;
+    });
+    if (!closed && !stuck)
         warnStuck("the closing of the client");
 }
 

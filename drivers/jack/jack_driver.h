@@ -109,7 +109,7 @@ private:
     std::atomic<double> sampleRate_{0.0};
     std::atomic<int32_t> period_{0};
     std::atomic<bool> serverGone_{false};
-    bool serverStuck_ = false;  // a call timed out: nothing more is asked of the server
+    bool serverStuck_ = false;  // a call timed out: the host no longer waits for the server
     std::atomic<int64_t> xruns_{0};
     std::atomic<int64_t> samplePosition_{0};
     std::atomic<int64_t> systemTimeNs_{0};

@@ -215,7 +215,8 @@ TEST_F(BridgeDriver, DescribesTheServerAndNamesChannelsAfterTheirPorts)
 
     ASIOLong minSize, maxSize, preferred, granularity;
     ASSERT_EQ(driver_->getBufferSize(&minSize, &maxSize, &preferred, &granularity), ASE_OK);
-    EXPECT_EQ(std::vector<ASIOLong>({minSize, maxSize, preferred, granularity}), std::vector<ASIOLong>({256, 256, 256, 0}));
+    EXPECT_EQ(std::vector<ASIOLong>({minSize, maxSize, preferred, granularity}),
+              std::vector<ASIOLong>({256, 256, 256, 0}));
     EXPECT_EQ(driver_->canSampleRate(48000.0), ASE_OK);
     EXPECT_EQ(driver_->canSampleRate(44100.0), ASE_NoClock);
     EXPECT_EQ(driver_->setSampleRate(96000.0), ASE_NoClock);

@@ -49,7 +49,7 @@ nlohmann::json analyse(const HarnessResult& run, int runs)
     arguments.insert(arguments.end(), {"--json", json});
     const AnalyserResult r = runAnalyser(arguments);
     nlohmann::json j = nlohmann::json::parse(readFile(json), nullptr, false);
-    EXPECT_FALSE(j.is_discarded()) << r.out << r.err;
+    EXPECT_FALSE(j.is_discarded()) << r.out << r.err << run.out << run.err;
     return j;
 }
 
@@ -174,6 +174,7 @@ TEST_P(JackBridgeFloat, SignalComesBackUnchanged)
         for (const auto& ch : runJson["channels"]) {
             SCOPED_TRACE(ch["label"].get<std::string>());
             // The sine's onset is found between samples.
+            ASSERT_TRUE(ch["roundTripSamples"].is_number()) << ch.dump();
             EXPECT_NEAR(ch["roundTripSamples"].get<double>(), 256.0, 0.01) << ch.dump();
             EXPECT_EQ(ch["faults"].size(), 0u) << ch.dump();
         }

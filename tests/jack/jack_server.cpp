@@ -101,7 +101,9 @@ JackServer::JackServer(const ExactServerName& name, int period) : period_(period
 
 bool JackServer::start()
 {
-    pid_ = spawn({"jackd", "--no-realtime", "-n", name_, "-L", "2", "-d", "dummy", "-r", "48000", "-p",
+    // A generous client time-out: on a busy machine (or under a sanitizer)
+    // a late period is an xrun, not a client thrown out.
+    pid_ = spawn({"jackd", "--no-realtime", "-t", "5000", "-n", name_, "-L", "2", "-d", "dummy", "-r", "48000", "-p",
                   std::to_string(period_)},
                  logPath_, "");
     if (pid_ <= 0)
@@ -190,6 +192,7 @@ void JackServer::stop()
     if (!waitForExit(pid_, 5000, &status)) {
         ::kill(pid_, SIGKILL);
         waitForExit(pid_, 10000, &status);
+        killed_ = true;
     }
     pid_ = -1;
 }

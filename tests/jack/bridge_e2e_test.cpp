@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cmath>
 #include <iostream>
-#include <regex>
+#include <sstream>
 #include <thread>
 
 #include "analyser_process.h"
@@ -84,10 +84,19 @@ double iodelayRoundTrip(const std::string& server, std::string* output)
     // It measures continuously and never ends by itself.
     runJackTool(server, {"jack_iodelay"}, 4000, output);
     wiring.join();
-    const std::regex measured(R"(([0-9]+\.[0-9]+) frames\s+[0-9.]+ ms total roundtrip latency)");
+    // Its lines read "   256.000 frames      5.333 ms total roundtrip latency".
     double frames = -1;
-    for (std::sregex_iterator it(output->begin(), output->end(), measured), end; it != end; ++it)
-        frames = std::stod((*it)[1].str());
+    std::istringstream lines(*output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.find("ms total roundtrip latency") == std::string::npos)
+            continue;
+        std::istringstream fields(line);
+        double value = 0;
+        std::string unit;
+        if (fields >> value >> unit && unit == "frames")
+            frames = value;
+    }
     return frames;
 }
 

@@ -43,6 +43,7 @@ const Config configs[] = {
      "\"ConnectOutputs\"=\"loopback:playback_1,loopback:playback_2\"\n"
      "\"ConnectInputs\"=\"loopback:capture_1,loopback:capture_2\"\n"},
     {"gone", "{3C6A2E91-5B04-4F7D-A8E2-91D04B7C6A23}", "\"ConnectOutputs\"=\"\"\n\"ConnectInputs\"=\"\"\n"},
+    {"xrun", "{3C6A2E91-5B04-4F7D-A8E2-91D04B7C6A24}", "\"ConnectOutputs\"=\"\"\n\"ConnectInputs\"=\"\"\n"},
 };
 
 void writeRegistryOnce()
@@ -111,6 +112,8 @@ IASIO* makeDriver(const char* config)
 struct HostRecord {
     std::atomic<int> switches{0};
     std::atomic<int> resets{0};
+    std::atomic<int> resyncs{0};
+    int stallAt = -1;  // the switch that takes far longer than a period
     std::mutex lock;
     std::vector<int64_t> positions;  // from the time records
     std::vector<ASIOLong> halves;
@@ -128,7 +131,8 @@ ASIOTime* onSwitchTimeInfo(ASIOTime* time, ASIOLong half, ASIOBool)
                                                          time->timeInfo.samplePosition.lo));
         host->halves.push_back(half);
     }
-    host->switches.fetch_add(1);
+    if (host->switches.fetch_add(1) == host->stallAt)
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
     return time;
 }
 void onSwitch(ASIOLong half, ASIOBool) { onSwitchTimeInfo(nullptr, half, ASIOTrue); }
@@ -141,6 +145,8 @@ ASIOLong onMessage(ASIOLong selector, ASIOLong value, void*, double*)
         return 1;
     if (selector == kAsioResetRequest)
         host->resets.fetch_add(1);
+    if (selector == kAsioResyncRequest)
+        host->resyncs.fetch_add(1);
     return 0;
 }
 
@@ -285,6 +291,33 @@ TEST_F(BridgeDriver, StreamsHalvesAtJacksFrameTimeAndStopsDead)
         EXPECT_NE(host->halves[i], host->halves[i - 1]) << i;
     }
     EXPECT_EQ(driver_->disposeBuffers(), ASE_OK);
+}
+
+// A host that overruns a period makes the server miss its deadline: the
+// bridge asks the host to resynchronise and streams on, its positions
+// skipping what JACK's frame time skipped.
+TEST_F(BridgeDriver, AnXrunAsksForAResyncAndTheStreamGoesOn)
+{
+    JackServer* server = startServer("xrun");
+    ASSERT_NE(server, nullptr);
+    driver_ = makeDriver("xrun");
+    ASSERT_NE(driver_, nullptr);
+    ASSERT_EQ(driver_->init(nullptr), ASIOTrue);
+    ASSERT_TRUE(createAll(256));
+    record_.stallAt = 10;
+    ASSERT_EQ(driver_->start(), ASE_OK);
+    ASSERT_TRUE(waitUntil([] { return host->resyncs.load() >= 1 && host->switches.load() >= 30; },
+                          std::chrono::seconds(10)))
+        << host->resyncs.load() << " resyncs, " << host->switches.load() << " switches";
+    ASSERT_EQ(driver_->stop(), ASE_OK);
+    std::lock_guard<std::mutex> guard(host->lock);
+    int64_t skipped = 0;
+    for (size_t i = 1; i < host->positions.size(); ++i) {
+        EXPECT_EQ(host->positions[i] % 256, 0) << i;
+        skipped += host->positions[i] - host->positions[i - 1] - 256;
+    }
+    // 60 ms is more than 11 periods of 5.3 ms.
+    EXPECT_GE(skipped, 256);
 }
 
 TEST_F(BridgeDriver, ServerGoneAsksForAResetAndNoSwitchFollows)

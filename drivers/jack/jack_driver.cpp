@@ -1,0 +1,672 @@
+#include "jack_driver.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <utility>
+
+#include "bounded_call.h"
+#include "host_negotiation.h"
+#include "module_usage.h"
+#include "time_info.h"
+
+namespace {
+
+void copyText(char* destination, size_t capacity, const char* text)
+{
+    std::strncpy(destination, text, capacity - 1);
+    destination[capacity - 1] = '\0';
+}
+
+bool sameRate(double a, double b) { return std::fabs(a - b) < 1e-6; }
+
+// The JACK library reports every failed connection attempt on standard
+// error in several lines of its own; the driver's error message says what
+// matters, and the host's standard error stays its own.
+void quietLibrary(const char*) {}
+
+void silenceLibraryOnce()
+{
+    static const bool silenced = [] {
+        jack_set_error_function(quietLibrary);
+        jack_set_info_function(quietLibrary);
+        return true;
+    }();
+    (void)silenced;
+}
+
+// The server a client without a name joins, as the library picks it.
+std::string defaultServerName()
+{
+    const char* named = std::getenv("JACK_DEFAULT_SERVER");
+    return named != nullptr && *named != '\0' ? named : "default";
+}
+
+// Names of the physical ports of one direction, in the server's order.
+std::vector<std::string> physicalPorts(jack_client_t* client, unsigned long direction)
+{
+    std::vector<std::string> names;
+    const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | direction);
+    if (ports == nullptr)
+        return names;
+    for (const char** p = ports; *p != nullptr; ++p)
+        names.emplace_back(*p);
+    jack_free(ports);
+    return names;
+}
+
+int64_t microsToNanos(jack_time_t micros) { return static_cast<int64_t>(micros) * 1000; }
+
+}  // namespace
+
+JackDriver::JackDriver(REFCLSID clsid, JackSettings settings) : clsid_(clsid), settings_(std::move(settings))
+{
+    module_usage::acquire();
+}
+
+JackDriver::~JackDriver() { module_usage::release(); }
+
+// --- IUnknown ---
+
+HRESULT STDMETHODCALLTYPE JackDriver::QueryInterface(REFIID iid, void** object)
+{
+    if (object == nullptr)
+        return E_POINTER;
+    // Hosts ask for the driver's class identifier as the interface.
+    if (IsEqualGUID(iid, clsid_) || IsEqualGUID(iid, IID_IUnknown)) {
+        *object = static_cast<IASIO*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG STDMETHODCALLTYPE JackDriver::AddRef() { return references_.fetch_add(1) + 1; }
+
+ULONG STDMETHODCALLTYPE JackDriver::Release()
+{
+    const ULONG left = references_.fetch_sub(1) - 1;
+    if (left == 0)
+        retire();
+    return left;
+}
+
+// --- the client ---
+
+namespace {
+
+// How long a call that needs the server's answer may take before the
+// server counts as stuck.
+constexpr std::chrono::milliseconds serverLimit{3000};
+
+void warnStuck(const char* what)
+{
+    std::fprintf(stderr, "warning: the JACK server did not answer %s within %lld ms; its client is left to it\n",
+                 what, static_cast<long long>(serverLimit.count()));
+}
+
+}  // namespace
+
+void JackDriver::retire()
+{
+    streamGate_.close();
+    eventGate_.close();
+    if (client_ == nullptr) {
+        delete this;
+        return;
+    }
+    // JACK may call the object until its client is closed, so the object
+    // goes only after that, on whichever thread the closing ends. Behind a
+    // deactivation that is still waiting for a stuck server, the closing
+    // waits its turn without holding the host.
+    const bool stuck = serverStuck_;
+    const bool deactivateFirst = active_ && !serverGone_.load() && !stuck;
+    std::shared_ptr<Session> session = session_;
+    JackDriver* self = this;
+    const std::chrono::milliseconds wait = stuck ? std::chrono::milliseconds(0) : serverLimit;
+    const bool closed = callWithin(wait, [session, self, deactivateFirst] {
+        {
+            std::lock_guard<std::mutex> order(session->calls);
+            if (deactivateFirst)
+                jack_deactivate(session->client);
+            jack_client_close(session->client);
+            session->client = nullptr;
+        }
+        delete self;
+    });
+    if (!closed && !stuck)
+        warnStuck("the closing of the client");
+}
+
+void JackDriver::fail(const std::string& message)
+{
+    errorMessage_ = message;
+    // The server has just answered the opening; closing needs no limit.
+    jack_client_close(client_);
+    client_ = nullptr;
+    session_->client = nullptr;
+    outputPorts_.clear();
+    inputPorts_.clear();
+}
+
+namespace {
+
+// One opening as a helper thread makes it: the result, or, when the caller
+// has given up waiting, the closing of what came too late.
+struct Opening {
+    std::mutex lock;
+    bool given_up = false;
+    bool done = false;
+    jack_client_t* client = nullptr;
+    jack_status_t status = jack_status_t(0);
+};
+
+jack_client_t* openOnce(const std::string& clientName, const std::string& server, jack_status_t& status)
+{
+    status = jack_status_t(0);
+    // Never starts a server: a test of an interface must not quietly
+    // measure a server it brought up itself.
+    if (server.empty())
+        return jack_client_open(clientName.c_str(), JackNoStartServer, &status);
+    return jack_client_open(clientName.c_str(), jack_options_t(JackNoStartServer | JackServerName), &status,
+                            server.c_str());
+}
+
+}  // namespace
+
+bool JackDriver::openClient()
+{
+    silenceLibraryOnce();
+    const std::string server = settings_.server.empty() ? defaultServerName() : settings_.server;
+    auto opening = std::make_shared<Opening>();
+    callWithin(serverLimit, [opening, clientName = settings_.clientName, named = settings_.server] {
+        jack_status_t status;
+        jack_client_t* client = openOnce(clientName, named, status);
+        // A busy server can turn a client away while it still removes the
+        // one before (the host closes and reopens the driver in a row); a
+        // few tries cover that without making a missing server any slower.
+        for (int attempt = 1; client == nullptr && (status & JackServerFailed) == 0 && attempt < 4; ++attempt) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100 * attempt));
+            client = openOnce(clientName, named, status);
+        }
+        std::lock_guard<std::mutex> guard(opening->lock);
+        if (opening->given_up) {
+            if (client != nullptr)
+                jack_client_close(client);
+            return;
+        }
+        opening->client = client;
+        opening->status = status;
+        opening->done = true;
+    });
+    std::lock_guard<std::mutex> guard(opening->lock);
+    if (!opening->done) {
+        opening->given_up = true;
+        errorMessage_ = "The JACK server \"" + server + "\" does not answer";
+        return false;
+    }
+    client_ = opening->client;
+    session_->client = client_;
+    if (client_ != nullptr)
+        return true;
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%x", static_cast<unsigned>(opening->status));
+    if ((opening->status & JackServerFailed) != 0)
+        errorMessage_ = "No JACK server is running (server \"" + server + "\")";
+    else
+        errorMessage_ = "Could not join the JACK server \"" + server + "\" (status " + code + ")";
+    return false;
+}
+
+bool JackDriver::registerPorts()
+{
+    for (int32_t k = 0; k < settings_.outputs; ++k) {
+        const std::string name = "out_" + std::to_string(k + 1);
+        jack_port_t* port = jack_port_register(client_, name.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+        if (port == nullptr)
+            return false;
+        outputPorts_.push_back(port);
+    }
+    for (int32_t k = 0; k < settings_.inputs; ++k) {
+        const std::string name = "in_" + std::to_string(k + 1);
+        jack_port_t* port = jack_port_register(client_, name.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        if (port == nullptr)
+            return false;
+        inputPorts_.push_back(port);
+    }
+    outputBuffers_.assign(outputPorts_.size(), nullptr);
+    inputBuffers_.assign(inputPorts_.size(), nullptr);
+    return true;
+}
+
+void JackDriver::resolveConnections()
+{
+    // Our outputs feed the server's playback ports, which take input.
+    std::vector<std::string> targets =
+        settings_.connectOutputsGiven ? settings_.connectOutputs : physicalPorts(client_, JackPortIsInput);
+    std::vector<std::string> sources =
+        settings_.connectInputsGiven ? settings_.connectInputs : physicalPorts(client_, JackPortIsOutput);
+    targets.resize(outputPorts_.size());
+    sources.resize(inputPorts_.size());
+    outputTargets_ = std::move(targets);
+    inputSources_ = std::move(sources);
+}
+
+void JackDriver::connectPorts()
+{
+    for (size_t k = 0; k < outputPorts_.size(); ++k) {
+        if (!outputTargets_[k].empty() &&
+            jack_connect(client_, jack_port_name(outputPorts_[k]), outputTargets_[k].c_str()) != 0)
+            std::fprintf(stderr, "warning: JACK bridge could not connect out_%zu to %s\n", k + 1,
+                         outputTargets_[k].c_str());
+    }
+    for (size_t k = 0; k < inputPorts_.size(); ++k) {
+        if (!inputSources_[k].empty() &&
+            jack_connect(client_, inputSources_[k].c_str(), jack_port_name(inputPorts_[k])) != 0)
+            std::fprintf(stderr, "warning: JACK bridge could not connect %s to in_%zu\n", inputSources_[k].c_str(),
+                         k + 1);
+    }
+}
+
+void JackDriver::deactivate()
+{
+    // A server that went away takes its clients' activation with it, and
+    // asking it anything more would only wait for an answer never coming.
+    if (active_ && !serverGone_.load() && !serverStuck_) {
+        std::shared_ptr<Session> session = session_;
+        if (!callWithin(serverLimit, [session] {
+                std::lock_guard<std::mutex> order(session->calls);
+                jack_deactivate(session->client);
+            })) {
+            serverStuck_ = true;
+            warnStuck("the deactivation of the client");
+        }
+    }
+    active_ = false;
+}
+
+// --- identity ---
+
+ASIOBool JackDriver::init(void*)
+{
+    if (initialised_)
+        return ASIOTrue;
+    if (settings_.sampleType != ASIOSTInt32LSB && settings_.sampleType != ASIOSTFloat32LSB) {
+        errorMessage_ = "SampleType must be 18 (32-bit integer) or 19 (32-bit float)";
+        return ASIOFalse;
+    }
+    if (!openClient())
+        return ASIOFalse;
+    if (!registerPorts()) {
+        fail("Could not register the JACK ports");
+        return ASIOFalse;
+    }
+    if (jack_set_process_callback(client_, onProcess, this) != 0 ||
+        jack_set_buffer_size_callback(client_, onBufferSize, this) != 0 ||
+        jack_set_sample_rate_callback(client_, onSampleRate, this) != 0 ||
+        jack_set_xrun_callback(client_, onXrun, this) != 0) {
+        fail("Could not set the JACK callbacks");
+        return ASIOFalse;
+    }
+    jack_on_info_shutdown(client_, onShutdown, this);
+    sampleRate_.store(static_cast<double>(jack_get_sample_rate(client_)));
+    period_.store(static_cast<int32_t>(jack_get_buffer_size(client_)));
+    resolveConnections();
+    errorMessage_.clear();
+    initialised_ = true;
+    return ASIOTrue;
+}
+
+void JackDriver::getDriverName(char* name)
+{
+    if (name != nullptr)
+        copyText(name, 32, settings_.keyName.empty() ? "Loopcheck JACK Bridge" : settings_.keyName.c_str());
+}
+
+ASIOLong JackDriver::getDriverVersion() { return 1; }
+
+void JackDriver::getErrorMessage(char* string)
+{
+    if (string != nullptr)
+        copyText(string, 124, errorMessage_.c_str());
+}
+
+// --- device description ---
+
+ASIOError JackDriver::getChannels(ASIOLong* numInputChannels, ASIOLong* numOutputChannels)
+{
+    if (!initialised_)
+        return ASE_NotPresent;
+    if (numInputChannels == nullptr || numOutputChannels == nullptr)
+        return ASE_InvalidParameter;
+    *numInputChannels = static_cast<ASIOLong>(inputPorts_.size());
+    *numOutputChannels = static_cast<ASIOLong>(outputPorts_.size());
+    return ASE_OK;
+}
+
+ASIOError JackDriver::getLatencies(ASIOLong* inputLatency, ASIOLong* outputLatency)
+{
+    if (!initialised_)
+        return ASE_NotPresent;
+    if (inputLatency == nullptr || outputLatency == nullptr)
+        return ASE_InvalidParameter;
+    if (serverGone_.load())
+        return ASE_HWMalfunction;
+    // The bridge adds no buffering of its own: the latencies are what the
+    // server says of the ports at the far ends of the connections.
+    auto farthest = [this](const std::vector<std::string>& names, jack_latency_callback_mode_t mode) {
+        jack_nframes_t latency = 0;
+        for (const std::string& name : names) {
+            jack_port_t* port = name.empty() ? nullptr : jack_port_by_name(client_, name.c_str());
+            if (port == nullptr)
+                continue;
+            jack_latency_range_t range{0, 0};
+            jack_port_get_latency_range(port, mode, &range);
+            if (range.max > latency)
+                latency = range.max;
+        }
+        return static_cast<ASIOLong>(latency);
+    };
+    *inputLatency = farthest(inputSources_, JackCaptureLatency);
+    *outputLatency = farthest(outputTargets_, JackPlaybackLatency);
+    return ASE_OK;
+}
+
+ASIOError JackDriver::getBufferSize(ASIOLong* minSize, ASIOLong* maxSize, ASIOLong* preferredSize,
+                                    ASIOLong* granularity)
+{
+    if (!initialised_)
+        return ASE_NotPresent;
+    if (minSize == nullptr || maxSize == nullptr || preferredSize == nullptr || granularity == nullptr)
+        return ASE_InvalidParameter;
+    // The server's period is the only size there is.
+    const int32_t period = period_.load();
+    *minSize = period;
+    *maxSize = period;
+    *preferredSize = period;
+    *granularity = 0;
+    return ASE_OK;
+}
+
+ASIOError JackDriver::getChannelInfo(ASIOChannelInfo* info)
+{
+    if (!initialised_)
+        return ASE_NotPresent;
+    if (info == nullptr)
+        return ASE_InvalidParameter;
+    const bool isInput = info->isInput != ASIOFalse;
+    const std::vector<std::string>& far = isInput ? inputSources_ : outputTargets_;
+    if (info->channel < 0 || info->channel >= static_cast<ASIOLong>(far.size()))
+        return ASE_InvalidParameter;
+    const size_t k = static_cast<size_t>(info->channel);
+    info->isActive = buffers_.hasBuffer(isInput, info->channel) ? ASIOTrue : ASIOFalse;
+    info->channelGroup = 0;
+    info->type = settings_.sampleType;
+    // Named after what it is wired to, which is what the operator cabled.
+    if (!far[k].empty())
+        copyText(info->name, sizeof info->name, far[k].c_str());
+    else
+        std::snprintf(info->name, sizeof info->name, "%s_%zu", isInput ? "in" : "out", k + 1);
+    return ASE_OK;
+}
+
+// --- clock ---
+
+ASIOError JackDriver::canSampleRate(ASIOSampleRate sampleRate)
+{
+    if (!initialised_)
+        return ASE_NotPresent;
+    return sameRate(sampleRate, sampleRate_.load()) ? ASE_OK : ASE_NoClock;
+}
+
+ASIOError JackDriver::getSampleRate(ASIOSampleRate* sampleRate)
+{
+    if (!initialised_)
+        return ASE_NotPresent;
+    if (sampleRate == nullptr)
+        return ASE_InvalidParameter;
+    *sampleRate = sampleRate_.load();
+    return ASE_OK;
+}
+
+ASIOError JackDriver::setSampleRate(ASIOSampleRate sampleRate)
+{
+    if (!initialised_)
+        return ASE_NotPresent;
+    // The server owns the clock; a client cannot change it.
+    return sameRate(sampleRate, sampleRate_.load()) ? ASE_OK : ASE_NoClock;
+}
+
+ASIOError JackDriver::getClockSources(ASIOClockSource* clocks, ASIOLong* numSources)
+{
+    if (!initialised_)
+        return ASE_NotPresent;
+    if (clocks == nullptr || numSources == nullptr)
+        return ASE_InvalidParameter;
+    if (*numSources >= 1) {
+        std::memset(&clocks[0], 0, sizeof clocks[0]);
+        clocks[0].index = 0;
+        clocks[0].associatedChannel = -1;
+        clocks[0].associatedGroup = -1;
+        clocks[0].isCurrentSource = ASIOTrue;
+        copyText(clocks[0].name, sizeof clocks[0].name, "JACK server");
+    }
+    *numSources = 1;
+    return ASE_OK;
+}
+
+ASIOError JackDriver::setClockSource(ASIOLong reference)
+{
+    if (!initialised_)
+        return ASE_NotPresent;
+    return reference == 0 ? ASE_OK : ASE_InvalidParameter;
+}
+
+ASIOError JackDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp)
+{
+    // Called from inside the buffer switch too: atomics only.
+    if (!initialised_)
+        return ASE_NotPresent;
+    if (sPos == nullptr || tStamp == nullptr)
+        return ASE_InvalidParameter;
+    if (!streaming_.load())
+        return ASE_SPNotAdvancing;
+    *sPos = toSamples(samplePosition_.load());
+    *tStamp = toTimeStamp(systemTimeNs_.load());
+    return ASE_OK;
+}
+
+// --- buffers and streaming ---
+
+ASIOError JackDriver::createBuffers(ASIOBufferInfo* bufferInfos, ASIOLong numChannels, ASIOLong bufferSize,
+                                    ASIOCallbacks* callbacks)
+{
+    if (!initialised_)
+        return ASE_NotPresent;
+    if (buffers_.created())
+        return ASE_InvalidMode;
+    if (serverGone_.load())
+        return ASE_HWMalfunction;
+    if (callbacks == nullptr || (callbacks->bufferSwitch == nullptr && callbacks->bufferSwitchTimeInfo == nullptr))
+        return ASE_InvalidParameter;
+    if (bufferSize != period_.load())
+        return ASE_InvalidMode;
+    const ASIOError created =
+        buffers_.create(settings_.sampleType, static_cast<int32_t>(outputPorts_.size()),
+                        static_cast<int32_t>(inputPorts_.size()), bufferInfos, numChannels, bufferSize);
+    if (created != ASE_OK)
+        return created;
+
+    callbacks_ = *callbacks;
+    const bool hostTakesTimeInfo = negotiateWithHost(callbacks_);
+    useTimeInfo_ = (hostTakesTimeInfo && callbacks_.bufferSwitchTimeInfo != nullptr) ||
+                   callbacks_.bufferSwitch == nullptr;
+    eventGate_.open();
+    if (jack_activate(client_) != 0) {
+        eventGate_.close();
+        buffers_.release();
+        callbacks_ = ASIOCallbacks{};
+        return ASE_HWMalfunction;
+    }
+    active_ = true;
+    connectPorts();
+    return ASE_OK;
+}
+
+ASIOError JackDriver::disposeBuffers()
+{
+    if (!initialised_)
+        return ASE_NotPresent;
+    const bool hadBuffers = buffers_.created();
+    streamGate_.close();
+    streaming_.store(false);
+    eventGate_.close();
+    // Deactivation also takes the ports' connections away.
+    deactivate();
+    buffers_.release();
+    callbacks_ = ASIOCallbacks{};
+    const int64_t xruns = xruns_.exchange(0);
+    if (xruns > 0)
+        std::fprintf(stderr, "warning: the JACK server reported %lld xrun(s) while streaming\n",
+                     static_cast<long long>(xruns));
+    return hadBuffers ? ASE_OK : ASE_InvalidMode;
+}
+
+ASIOError JackDriver::start()
+{
+    if (!initialised_)
+        return ASE_NotPresent;
+    if (!buffers_.created())
+        return ASE_InvalidMode;
+    if (serverGone_.load())
+        return ASE_HWMalfunction;
+    if (streamGate_.isOpen())
+        return ASE_OK;
+    buffers_.clear();
+    halfIndex_ = 0;
+    firstPeriod_ = true;
+    position_ = 0;
+    samplePosition_.store(0);
+    systemTimeNs_.store(microsToNanos(jack_get_time()));
+    streaming_.store(true);
+    streamGate_.open();
+    return ASE_OK;
+}
+
+ASIOError JackDriver::stop()
+{
+    if (!initialised_)
+        return ASE_NotPresent;
+    // The client stays active (its ports keep their connections for the
+    // next start); only the host's part of the period ends here, and that
+    // needs nothing of the server.
+    streamGate_.close();
+    streaming_.store(false);
+    return ASE_OK;
+}
+
+ASIOError JackDriver::controlPanel() { return ASE_OK; }
+
+ASIOError JackDriver::future(ASIOLong, void*) { return ASE_InvalidParameter; }
+
+ASIOError JackDriver::outputReady() { return ASE_NotPresent; }
+
+// --- JACK's threads ---
+
+int JackDriver::onProcess(jack_nframes_t frames, void* self)
+{
+    static_cast<JackDriver*>(self)->process(frames);
+    return 0;
+}
+
+void JackDriver::silenceOutputs(jack_nframes_t frames)
+{
+    for (jack_port_t* port : outputPorts_)
+        std::memset(jack_port_get_buffer(port, frames), 0, frames * sizeof(float));
+}
+
+// Real-time: never allocates, locks, waits or does I/O; everything it
+// touches was made before the stream gate opened.
+void JackDriver::process(jack_nframes_t frames)
+{
+    GatePass pass(streamGate_);
+    // A period of another size than the host's buffers is the server's
+    // buffer size changing under the stream: the host has been told, and
+    // until it sets up again the outputs are silent.
+    if (!pass || static_cast<int32_t>(frames) != buffers_.frames()) {
+        silenceOutputs(frames);
+        return;
+    }
+    for (size_t k = 0; k < inputPorts_.size(); ++k)
+        inputBuffers_[k] = static_cast<const float*>(jack_port_get_buffer(inputPorts_[k], frames));
+    for (size_t k = 0; k < outputPorts_.size(); ++k)
+        outputBuffers_[k] = static_cast<float*>(jack_port_get_buffer(outputPorts_[k], frames));
+
+    const jack_nframes_t frameTime = jack_last_frame_time(client_);
+    if (!firstPeriod_)
+        position_ += static_cast<jack_nframes_t>(frameTime - lastFrameTime_);
+    firstPeriod_ = false;
+    lastFrameTime_ = frameTime;
+    const int64_t now = microsToNanos(jack_get_time());
+    samplePosition_.store(position_);
+    systemTimeNs_.store(now);
+
+    buffers_.readInputs(inputBuffers_.data(), halfIndex_);
+    if (useTimeInfo_) {
+        fillTimeInfo(time_, position_, now, sampleRate_.load(), false);
+        callbacks_.bufferSwitchTimeInfo(&time_, halfIndex_, ASIOTrue);
+    } else {
+        callbacks_.bufferSwitch(halfIndex_, ASIOTrue);
+    }
+    buffers_.writeOutputs(outputBuffers_.data(), halfIndex_);
+    halfIndex_ ^= 1;
+}
+
+void JackDriver::tellHost(ASIOLong selector)
+{
+    GatePass pass(eventGate_);
+    if (pass && callbacks_.asioMessage != nullptr)
+        callbacks_.asioMessage(selector, 0, nullptr, nullptr);
+}
+
+int JackDriver::onBufferSize(jack_nframes_t frames, void* self)
+{
+    JackDriver& driver = *static_cast<JackDriver*>(self);
+    // Activation announces the size the client already knows.
+    if (driver.period_.exchange(static_cast<int32_t>(frames)) != static_cast<int32_t>(frames))
+        driver.tellHost(kAsioResetRequest);
+    return 0;
+}
+
+int JackDriver::onSampleRate(jack_nframes_t rate, void* self)
+{
+    JackDriver& driver = *static_cast<JackDriver*>(self);
+    const double now = static_cast<double>(rate);
+    if (sameRate(driver.sampleRate_.exchange(now), now))
+        return 0;
+    GatePass pass(driver.eventGate_);
+    if (pass && driver.callbacks_.sampleRateDidChange != nullptr)
+        driver.callbacks_.sampleRateDidChange(now);
+    return 0;
+}
+
+int JackDriver::onXrun(void* self)
+{
+    JackDriver& driver = *static_cast<JackDriver*>(self);
+    driver.xruns_.fetch_add(1);
+    driver.tellHost(kAsioResyncRequest);
+    return 0;
+}
+
+void JackDriver::onShutdown(jack_status_t, const char*, void* self)
+{
+    JackDriver& driver = *static_cast<JackDriver*>(self);
+    // No process callback follows; the host learns that it has to start over.
+    driver.serverGone_.store(true);
+    driver.streaming_.store(false);
+    driver.tellHost(kAsioResetRequest);
+}

@@ -1,0 +1,305 @@
+// The harness through the JACK bridge on a private server whose loopback
+// ports close the loop, its dumps read by loopcheck-analyse, and the round
+// trip cross-checked against jack_iodelay on the same server and loop.
+#include <gtest/gtest.h>
+
+#include <jack/jack.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdlib>
+#include <cmath>
+#include <iostream>
+#include <sstream>
+#include <thread>
+
+#include "analyser_process.h"
+#include "harness_runner.h"
+#include "jack_server.h"
+
+namespace {
+
+using Settings = std::vector<std::pair<std::string, std::string>>;
+
+std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+
+VirtualDriverEntry bridge(const std::string& server, Settings extra = {})
+{
+    Settings settings{{"Server", quoted(server)},
+                      {"ConnectOutputs", quoted("loopback:playback_1,loopback:playback_2")},
+                      {"ConnectInputs", quoted("loopback:capture_1,loopback:capture_2")}};
+    settings.insert(settings.end(), extra.begin(), extra.end());
+    return VirtualDriverEntry{"JACK Bridge", "{3C6A2E91-5B04-4F7D-A8E2-91D04B7C6A10}", "", settings, true};
+}
+
+size_t count(const std::string& text, const std::string& part)
+{
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+nlohmann::json analyse(const HarnessResult& run, int runs)
+{
+    std::vector<std::string> arguments;
+    for (int r = 0; r < runs; ++r)
+        arguments.push_back(run.folder + "/ASIO PCM(Run " + std::to_string(r) + ").txt");
+    const std::string json = run.folder + "/analysis.json";
+    arguments.insert(arguments.end(), {"--json", json});
+    const AnalyserResult r = runAnalyser(arguments);
+    nlohmann::json j = nlohmann::json::parse(readFile(json), nullptr, false);
+    EXPECT_FALSE(j.is_discarded()) << r.out << r.err << run.out << run.err;
+    return j;
+}
+
+// Connects two ports from a client of its own once both exist.
+bool connectWhenThere(const std::string& server, const std::string& from, const std::string& to)
+{
+    jack_status_t status;
+    jack_client_t* client =
+        jack_client_open("wiring", jack_options_t(JackNoStartServer | JackServerName), &status, server.c_str());
+    if (client == nullptr)
+        return false;
+    bool connected = false;
+    for (int tries = 0; tries < 200 && !connected; ++tries) {
+        connected = jack_port_by_name(client, from.c_str()) != nullptr &&
+                    jack_port_by_name(client, to.c_str()) != nullptr &&
+                    jack_connect(client, from.c_str(), to.c_str()) == 0;
+        if (!connected)
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    jack_client_close(client);
+    return connected;
+}
+
+// jack_iodelay's last measured round trip in frames, through loopback
+// pair 1; -1 when it measured none.
+double iodelayRoundTrip(const std::string& server, std::string* output)
+{
+    std::thread wiring([&] {
+        connectWhenThere(server, "jack_delay:out", "loopback:playback_1");
+        connectWhenThere(server, "loopback:capture_1", "jack_delay:in");
+    });
+    // It measures continuously and never ends by itself.
+    runJackTool(server, {"jack_iodelay"}, 4000, output);
+    wiring.join();
+    // Its lines read "   256.000 frames      5.333 ms total roundtrip latency".
+    double frames = -1;
+    std::istringstream lines(*output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.find("ms total roundtrip latency") == std::string::npos)
+            continue;
+        std::istringstream fields(line);
+        double value = 0;
+        std::string unit;
+        if (fields >> value >> unit && unit == "frames")
+            frames = value;
+    }
+    return frames;
+}
+
+TEST(JackBridge, StaircaseLoopsBackExactlyWithTheRoundTripJackIodelayMeasures)
+{
+    JackServer server("staircase");
+    ASSERT_TRUE(server.ok()) << server.log();
+    NativeRunner harness;
+    const HarnessResult run = harness.run("2 300 -1 1\n", {bridge(server.name())});  // two 300 ms runs at 48 kHz
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(count(run.out, "Setup playback\n"), 2u) << run.out;
+    EXPECT_EQ(count(run.out, "Channel 0 had 0 mismatches"), 2u) << run.out;
+    EXPECT_EQ(count(run.out, "Channel 1 had 0 mismatches"), 2u) << run.out;
+    // The server's one period is the only buffer size offered.
+    EXPECT_NE(run.out.find("Buffer sizes are [256, 256] preferred 256 granularity 0\n"), std::string::npos);
+
+    const nlohmann::json j = analyse(run, 2);
+    std::vector<double> roundTrips;
+    for (const auto& runJson : j["runs"]) {
+        ASSERT_EQ(runJson["channels"].size(), 2u);
+        for (const auto& ch : runJson["channels"]) {
+            SCOPED_TRACE(ch["label"].get<std::string>());
+            EXPECT_EQ(ch["bitExact"], true);
+            roundTrips.push_back(ch["roundTripSamples"].get<double>());
+        }
+    }
+    ASSERT_EQ(roundTrips.size(), 4u);
+    for (double r : roundTrips)
+        EXPECT_EQ(r, roundTrips[0]) << "the round trip changed between channels or runs";
+
+    std::string iodelayOutput;
+    const double iodelay = iodelayRoundTrip(server.name(), &iodelayOutput);
+    std::cout << "round trip on the dummy loop: loopcheck-analyse " << roundTrips[0] << " samples, jack_iodelay "
+              << iodelay << " frames\n";
+    ASSERT_GT(iodelay, 0) << iodelayOutput;
+    EXPECT_EQ(std::lround(iodelay), std::lround(roundTrips[0])) << iodelayOutput;
+}
+
+TEST(JackBridge, ReportsTheServersPortLatencies)
+{
+    JackServer server("latency");
+    ASSERT_TRUE(server.ok()) << server.log();
+    NativeRunner harness;
+    const HarnessResult run = harness.run("1 100 -1 1\n", {bridge(server.name())});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    // What the dummy backend declares for its loopback ports at period 256:
+    // one period on capture, two on playback.
+    EXPECT_NE(run.file("ASIO Results.txt").find("Input latency is 256, output latency is 512"), std::string::npos)
+        << run.file("ASIO Results.txt");
+}
+
+TEST(JackBridge, OnlyTheServersRateIsAccepted)
+{
+    JackServer server("rate");
+    ASSERT_TRUE(server.ok()) << server.log();
+    NativeRunner harness;
+    const HarnessResult run = harness.run("1 100 -1 0\n", {bridge(server.name())});  // 44.1 kHz
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out.find("Setup playback\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Could not setup playback\n"), std::string::npos) << run.out;
+}
+
+struct FloatCase {
+    const char* name;
+    const char* frequency;
+};
+
+class JackBridgeFloat : public ::testing::TestWithParam<FloatCase> {};
+
+// Type 19 passes the host's float bytes through unchanged both ways.
+TEST_P(JackBridgeFloat, SignalComesBackUnchanged)
+{
+    JackServer server(GetParam().name);
+    ASSERT_TRUE(server.ok()) << server.log();
+    NativeRunner harness;
+    const HarnessResult run = harness.run(std::string("2 300 ") + GetParam().frequency + " 1\n",
+                                          {bridge(server.name(), {{"SampleType", "dword:00000013"}})});
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(count(run.out, "Setup playback\n"), 2u) << run.out;
+    EXPECT_EQ(count(run.out, "Got channel info 19\n"), 2u) << run.out;
+
+    const nlohmann::json j = analyse(run, 2);
+    for (const auto& runJson : j["runs"]) {
+        for (const auto& ch : runJson["channels"]) {
+            SCOPED_TRACE(ch["label"].get<std::string>());
+            // The sine's onset is found between samples.
+            ASSERT_TRUE(ch["roundTripSamples"].is_number()) << ch.dump();
+            EXPECT_NEAR(ch["roundTripSamples"].get<double>(), 256.0, 0.01) << ch.dump();
+            EXPECT_EQ(ch["faults"].size(), 0u) << ch.dump();
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(PulseAndSine, JackBridgeFloat,
+                         ::testing::Values(FloatCase{"pulse", "0"}, FloatCase{"sine", "1000"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(JackBridge, NoServerFailsInitWithTheServersNameAndEndsInSeconds)
+{
+    const std::string absent = uniqueServerName("absent");
+    NativeRunner harness;
+    const auto began = std::chrono::steady_clock::now();
+    const HarnessResult run = harness.run("2 300 -1 1\n", {bridge(absent)});
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_LT(seconds, 10.0);
+    EXPECT_GE(count(run.out, "No JACK server is running (server \"" + absent + "\")"), 2u) << run.out;
+    EXPECT_EQ(run.out.find("Setup playback"), std::string::npos) << run.out;
+    // None of the JACK library's own chatter reaches the host's standard error.
+    EXPECT_EQ(run.err, "");
+}
+
+TEST(JackBridge, ServerKilledMidRunEndsTheRunAndTheHarnessGoesOn)
+{
+    JackServer server("killed");
+    ASSERT_TRUE(server.ok()) << server.log();
+    std::thread killer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        server.kill();
+    });
+    NativeRunner harness;
+    const auto began = std::chrono::steady_clock::now();
+    const HarnessResult run = harness.run("2 2000 -1 1\n", {bridge(server.name())});
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    killer.join();
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_LT(seconds, 30.0);
+    // The first run streamed until the server went, and heard of it.
+    EXPECT_NE(run.out.find("Setup playback\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("ASIO message selector 3, value 0\n"), std::string::npos) << run.out;
+    // The second finds no server.
+    EXPECT_NE(run.out.find("No JACK server is running (server \"" + server.name() + "\")"), std::string::npos)
+        << run.out;
+}
+
+// The registry file the build writes for users: the virtual driver and the
+// bridge, which joins the default server (here the private one, named as
+// JACK clients find it) and its physical ports.
+TEST(JackBridge, TheBuildsRegistryFileOffersTheBridgeOnTheDefaultServer)
+{
+    JackServer server("default");
+    ASSERT_TRUE(server.ok()) << server.log();
+    RunStaging staging;
+    staging.inHarnessProcess = [&] {
+        return setenv("LOOPCHECK_REGISTRY", JACK_REGISTRY_FILE, 1) == 0 &&
+               setenv("JACK_DEFAULT_SERVER", server.name().c_str(), 1) == 0;
+    };
+    NativeRunner harness;
+    const HarnessResult run = harness.run("1 200 -1 0 1\n", {}, staging);  // device 0, 48 kHz
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("0 Loopcheck JACK Bridge\n1 Loopcheck Virtual Loopback\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Device is Loopcheck JACK Bridge\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Setup playback\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Channel 1 had 0 mismatches"), std::string::npos) << run.out;
+    // The dummy backend's physical ports: playback 512, capture 256.
+    EXPECT_NE(run.file("ASIO Results.txt").find("Input latency is 256, output latency is 512"), std::string::npos);
+}
+
+// A server that stops answering (its process stopped) must not hold the
+// harness: disposing of the buffers, releasing the driver and opening it
+// for the next run each give up after a few seconds.
+TEST(JackBridge, ServerFrozenMidRunHoldsNothing)
+{
+    JackServer server("frozen");
+    ASSERT_TRUE(server.ok()) << server.log();
+    std::thread freezer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        server.freeze();
+    });
+    NativeRunner harness;
+    const auto began = std::chrono::steady_clock::now();
+    const HarnessResult run = harness.run("2 2000 -1 1\n", {bridge(server.name())});
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    freezer.join();
+    server.thaw();
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_LT(seconds, 40.0);
+    EXPECT_NE(run.out.find("Setup playback\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Error is The JACK server \"" + server.name() + "\" does not answer\n"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.err.find("warning: the JACK server did not answer"), std::string::npos) << run.err;
+}
+
+TEST(JackBridge, BufferSizeChangedMidRunAsksForAResetAndTheRunEnds)
+{
+    JackServer server("bufsize");
+    ASSERT_TRUE(server.ok()) << server.log();
+    std::string bufsizeOutput;
+    int bufsizeStatus = -1;
+    std::thread changer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        bufsizeStatus = runJackTool(server.name(), {"jack_bufsize", "512"}, 10000, &bufsizeOutput);
+    });
+    NativeRunner harness;
+    const HarnessResult run = harness.run("2 2000 -1 1\n", {bridge(server.name())});
+    changer.join();
+    EXPECT_EQ(bufsizeStatus, 0) << bufsizeOutput;
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("ASIO message selector 3, value 0\n"), std::string::npos) << run.out;
+    // The next run sets up on the new period.
+    EXPECT_NE(run.out.find("Buffer sizes are [512, 512] preferred 512 granularity 0\n"), std::string::npos)
+        << run.out;
+    EXPECT_EQ(count(run.out, "Setup playback\n"), 2u) << run.out;
+}
+
+}  // namespace

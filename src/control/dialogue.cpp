@@ -24,6 +24,9 @@ constexpr auto pauseAfterRun = std::chrono::milliseconds(500);
 
 bool collectDriverNames()
 {
+    // Standard output lists only the drivers found; why any other key was
+    // passed over is for standard error.
+    for (const SkippedDriverEntry& skipped : driverList.skippedEntries()) console::warning(skipped.reason);
     const int count = driverList.count();
     if (count <= 0) return false;
     std::vector<char> storage(static_cast<size_t>(count) * 32, '\0');

@@ -15,10 +15,13 @@ void runOnce(int32_t deviceIndex, int32_t runNumber)
     TestState& s = testState;
     s.deviceIndex = deviceIndex;
 
-    if (initDevice(deviceIndex))
+    if (initDevice(deviceIndex)) {
         console::line("Initialised device");
-    else
+    } else {
         console::line("Could not initialise device ", deviceIndex);
+        if (driverLoader != nullptr && !driverLoader->lastOpenError().empty())
+            console::warning(driverLoader->lastOpenError());
+    }
 
     if (!setupStreams()) {
         console::line("Could not setup playback");
@@ -57,7 +60,9 @@ bool initDevice(int32_t deviceIndex)
 {
     TestState& s = testState;
     if (deviceIndex < 0 || static_cast<size_t>(deviceIndex) >= s.driverNames.size()) return false;
-    if (!loadDriverByName(s.driverNames[static_cast<size_t>(deviceIndex)].c_str())) return false;
+    // By index, not by the name shown: names are cut to 31 characters, and
+    // two drivers may show the same one.
+    if (!loadDriverByIndex(deviceIndex)) return false;
 
     std::memset(&s.driverInfo, 0, sizeof s.driverInfo);
     s.driverInfo.asioVersion = 2;

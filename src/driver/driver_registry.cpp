@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "control/test_state.h"
+#include "platform/com_failure.h"
 #include "platform/win32_api.h"
 
 DriverRegistry driverList;
@@ -14,7 +16,8 @@ DriverRegistry* driverLoader = nullptr;
 
 namespace {
 
-constexpr DWORD subkeyNameBytes = 128;
+// The registry's own limit on a key's name is 255 characters.
+constexpr DWORD subkeyNameBytes = 256;
 constexpr DWORD valueTextBytes = 256;
 constexpr DWORD classKeyNameBytes = 512;
 constexpr DWORD serverPathBytes = 512;
@@ -98,42 +101,92 @@ void parseClassId(const char* text, CLSID& clsid)
         clsid = parsed;
 }
 
+std::string skipText(const char* keyName, const std::string& why)
+{
+    return std::string("ASIO driver key \"") + keyName + "\" skipped: " + why;
+}
+
+// Where the class registry left a class identifier text: 0 with its server
+// path, else -1 with the reason in why.
+int findServer(char* clsidText, char* path, std::string* why);
+
 // The record for one subkey of software\asio, or null when the subkey is
-// to be skipped.
-std::unique_ptr<DriverRecord> readDriverKey(HKEY root, const char* keyName, int32_t index)
+// to be skipped, with the reason in why.
+std::unique_ptr<DriverRecord> readDriverKey(HKEY root, const char* keyName, int32_t index, std::string& why)
 {
     RegistryKey key;
-    if (!key.openForReading(root, keyName))
+    if (!key.openForReading(root, keyName)) {
+        why = skipText(keyName, "it cannot be opened");
         return nullptr;
+    }
     char clsidText[valueTextBytes];
-    if (!readText(key.get(), "clsid", clsidText, sizeof clsidText))
+    if (!readText(key.get(), "clsid", clsidText, sizeof clsidText)) {
+        why = skipText(keyName, "no \"clsid\" value of at most 255 characters");
         return nullptr;
+    }
+    const std::string clsidAsHeld = clsidText;  // before the search lower-cases it
     char serverPath[serverPathBytes];
-    if (findInprocServerPath(clsidText, serverPath) != 0)
+    std::string serverWhy;
+    if (findServer(clsidText, serverPath, &serverWhy) != 0) {
+        why = skipText(keyName, serverWhy);
         return nullptr;
+    }
 
     auto record = std::unique_ptr<DriverRecord>(new (std::nothrow) DriverRecord);
-    if (!record)
+    if (!record) {
+        why = skipText(keyName, "out of memory");
         return nullptr;
+    }
     record->index = index;
     parseClassId(clsidText, record->clsid);
     // A description may be up to 255 characters; the name holds 127.
     char description[valueTextBytes];
     const char* name = readText(key.get(), "description", description, sizeof description) ? description : keyName;
     copyText(record->name, sizeof record->name, name);
+    record->keyName = keyName;
+    record->clsidText = clsidAsHeld;
+    record->serverPath = serverPath;
     return record;
 }
 
 // The server path of the class whose key is keyName below classes.
-int serverPathOf(HKEY classes, const char* keyName, char* path)
+int serverPathOf(HKEY classes, const char* keyName, char* path, std::string* why)
 {
     RegistryKey classKey;
     RegistryKey serverKey;
     if (!classKey.openForReading(classes, keyName) || !serverKey.openForReading(classKey.get(), "InprocServer32") ||
-        !readText(serverKey.get(), nullptr, path, serverPathBytes))
+        !readText(serverKey.get(), nullptr, path, serverPathBytes)) {
+        if (why != nullptr)
+            *why = std::string("class ") + keyName + " has no InprocServer32 server path";
         return -1;
+    }
     OFSTRUCT probe{};
-    return OpenFile(path, &probe, OF_EXIST) != HFILE_ERROR ? 0 : -1;
+    if (OpenFile(path, &probe, OF_EXIST) != HFILE_ERROR)
+        return 0;
+    if (why != nullptr)
+        *why = std::string("its server library \"") + path + "\" is not a file that exists";
+    return -1;
+}
+
+int findServer(char* clsidText, char* path, std::string* why)
+{
+    CharLowerBuffA(clsidText, static_cast<DWORD>(std::strlen(clsidText)));
+    RegistryKey classes;
+    if (!classes.open(HKEY_CLASSES_ROOT, "clsid")) {
+        if (why != nullptr)
+            *why = "HKEY_CLASSES_ROOT\\clsid cannot be opened";
+        return -1;
+    }
+    char keyName[classKeyNameBytes];
+    for (DWORD position = 0; RegEnumKeyA(classes.get(), position, keyName, classKeyNameBytes) == ERROR_SUCCESS;
+         ++position) {
+        CharLowerBuffA(keyName, static_cast<DWORD>(std::strlen(keyName)));
+        if (std::strcmp(keyName, clsidText) == 0)
+            return serverPathOf(classes.get(), keyName, path, why);
+    }
+    if (why != nullptr)
+        *why = std::string("class ") + clsidText + " is not registered under HKEY_CLASSES_ROOT\\clsid";
+    return -1;
 }
 
 }  // namespace
@@ -144,11 +197,22 @@ DriverRegistry::DriverRegistry()
     if (root.open(HKEY_LOCAL_MACHINE, "software\\asio")) {
         std::unique_ptr<DriverRecord>* tail = &head_;
         char keyName[subkeyNameBytes];
-        for (DWORD position = 0; RegEnumKeyA(root.get(), position, keyName, subkeyNameBytes) == ERROR_SUCCESS;
-             ++position) {
-            std::unique_ptr<DriverRecord> record = readDriverKey(root.get(), keyName, count_);
-            if (!record)
+        // A name that does not fit is passed over, not taken for the end:
+        // the keys after it are as good as any.
+        for (DWORD position = 0;; ++position) {
+            const LONG found = RegEnumKeyA(root.get(), position, keyName, subkeyNameBytes);
+            if (found == ERROR_MORE_DATA) {
+                skipped_.push_back({"", "an ASIO driver key was skipped: its name is longer than 255 characters"});
                 continue;
+            }
+            if (found != ERROR_SUCCESS)
+                break;
+            std::string why;
+            std::unique_ptr<DriverRecord> record = readDriverKey(root.get(), keyName, count_, why);
+            if (!record) {
+                skipped_.push_back({keyName, why});
+                continue;
+            }
             *tail = std::move(record);
             tail = &(*tail)->next;
             ++count_;
@@ -202,11 +266,16 @@ int DriverRegistry::nameOf(int32_t index, char* out) const
 
 int DriverRegistry::openByIndex(int32_t index)
 {
+    lastOpenError_.clear();
     DriverRecord* record = findRecord(index);
-    if (record == nullptr)
+    if (record == nullptr) {
+        lastOpenError_ = "no driver has the index " + std::to_string(index);
         return errNotFound;
-    if (record->instance)
+    }
+    if (record->instance) {
+        lastOpenError_ = "the driver is already open";
         return errAlreadyOpen;
+    }
     const HRESULT result = CoCreateInstance(record->clsid, nullptr, CLSCTX_INPROC_SERVER, record->clsid,
                                             reinterpret_cast<LPVOID*>(&testState.currentDriver));
     if (result != S_OK) {
@@ -215,6 +284,10 @@ int DriverRegistry::openByIndex(int32_t index)
         if (testState.currentDriver != nullptr)
             testState.currentDriver->Release();
         testState.currentDriver = nullptr;
+        lastOpenError_ = "driver \"" + std::string(record->name) + "\" could not be created: ";
+        if (record->clsid == CLSID{})
+            lastOpenError_ += "its class identifier \"" + record->clsidText + "\" does not parse; ";
+        lastOpenError_ += describeCreateFailure(result);
         return result;
     }
     record->instance.reset(testState.currentDriver);
@@ -241,40 +314,46 @@ bool DriverRegistry::loadByName(const char* name)
         if (record == nullptr)
             continue;
         cutName(record->name, candidate);
-        if (std::strcmp(candidate, name) != 0)
-            continue;
-
-        char previous[displayNameBytes] = "";
-        if (currentIndex_ >= 0)
-            nameOf(currentIndex_, previous);
-        closeCurrent();
-        if (openByIndex(i) == 0) {
-            currentIndex_ = i;
-            return true;
-        }
-        testState.currentDriver = nullptr;
-        if (previous[0] != '\0' && std::strcmp(previous, candidate) != 0)
-            loadByName(previous);
-        return false;
+        if (std::strcmp(candidate, name) == 0)
+            return switchTo(i, true);
     }
     return false;
 }
 
-int findInprocServerPath(char* clsidText, char* path)
+bool DriverRegistry::loadByIndex(int32_t index) { return switchTo(index, false); }
+
+bool DriverRegistry::switchTo(int32_t index, bool reopenByName)
 {
-    CharLowerBuffA(clsidText, static_cast<DWORD>(std::strlen(clsidText)));
-    RegistryKey classes;
-    if (!classes.open(HKEY_CLASSES_ROOT, "clsid"))
-        return -1;
-    char keyName[classKeyNameBytes];
-    for (DWORD position = 0; RegEnumKeyA(classes.get(), position, keyName, classKeyNameBytes) == ERROR_SUCCESS;
-         ++position) {
-        CharLowerBuffA(keyName, static_cast<DWORD>(std::strlen(keyName)));
-        if (std::strcmp(keyName, clsidText) == 0)
-            return serverPathOf(classes.get(), keyName, path);
+    char candidate[displayNameBytes];
+    if (nameOf(index, candidate) != 0) {
+        lastOpenError_ = "no driver has the index " + std::to_string(index);
+        return false;
     }
-    return -1;
+    char previous[displayNameBytes] = "";
+    const int32_t previousIndex = currentIndex_;
+    if (previousIndex >= 0)
+        nameOf(previousIndex, previous);
+    closeCurrent();
+    if (openByIndex(index) == 0) {
+        currentIndex_ = index;
+        return true;
+    }
+    testState.currentDriver = nullptr;
+    const bool reopen = reopenByName ? previous[0] != '\0' && std::strcmp(previous, candidate) != 0
+                                     : previousIndex >= 0 && previousIndex != index;
+    if (reopen) {
+        // The reopen must not hide why the chosen driver failed.
+        const std::string failure = lastOpenError_;
+        if (reopenByName)
+            loadByName(previous);
+        else
+            switchTo(previousIndex, false);
+        lastOpenError_ = failure;
+    }
+    return false;
 }
+
+int findInprocServerPath(char* clsidText, char* path) { return findServer(clsidText, path, nullptr); }
 
 bool loadDriverByName(const char* name)
 {
@@ -284,6 +363,16 @@ bool loadDriverByName(const char* name)
             return false;
     }
     return driverLoader->loadByName(name);
+}
+
+bool loadDriverByIndex(int32_t index)
+{
+    if (driverLoader == nullptr) {
+        driverLoader = new (std::nothrow) DriverRegistry;
+        if (driverLoader == nullptr)
+            return false;
+    }
+    return driverLoader->loadByIndex(index);
 }
 
 int initialiseDriver(ASIODriverInfo& info)

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "driver/asio_interface.h"
 
@@ -26,10 +28,20 @@ struct DriverReleaser {
     void operator()(IASIO* driver) const { driver->Release(); }
 };
 
+// A key under software\asio that the scan passed over, and why (the same
+// text as its "warning:" line on standard error, without the prefix).
+struct SkippedDriverEntry {
+    std::string keyName;
+    std::string reason;
+};
+
 struct DriverRecord {
     int32_t index = 0;
     CLSID clsid{};                       // all zero when the registry text did not parse
     char name[driverNameBytes] = {};     // description, or the key's name; at most 127 characters
+    std::string keyName;                 // the subkey's name under software\asio
+    std::string clsidText;               // the class identifier as the registry holds it
+    std::string serverPath;              // the in-process server library found for it
     std::unique_ptr<IASIO, DriverReleaser> instance;  // the driver while it is instantiated
     std::unique_ptr<DriverRecord> next;
 };
@@ -61,11 +73,24 @@ public:
     // Closes the current driver and opens the one whose cut name equals
     // name. When that fails, the driver that was open before is opened again.
     bool loadByName(const char* name);
+    // As loadByName, for the driver at index: two drivers may share a cut
+    // name, and only the index says which one the operator chose.
+    bool loadByIndex(int32_t index);
+
+    const std::vector<SkippedDriverEntry>& skippedEntries() const { return skipped_; }  // in scan order
+    // Why the last openByIndex failed (loader message, missing entry point,
+    // class factory result...); empty after a success.
+    const std::string& lastOpenError() const { return lastOpenError_; }
 
 private:
     DriverRecord* findRecord(int32_t index) const;
+    // Closes the current driver and opens the one at index; on failure
+    // opens the one before again, found by its cut name or by its index.
+    bool switchTo(int32_t index, bool reopenByName);
 
     std::unique_ptr<DriverRecord> head_;
+    std::vector<SkippedDriverEntry> skipped_;
+    std::string lastOpenError_;
     int32_t count_ = 0;
     int32_t currentIndex_ = -1;
 };
@@ -82,6 +107,9 @@ extern DriverRegistry* driverLoader;
 int findInprocServerPath(char* clsidText, char* path);
 
 bool loadDriverByName(const char* name);
+// As loadDriverByName, for the driver at index of driverLoader's list,
+// which is the scan of the same registry as driverList's.
+bool loadDriverByIndex(int32_t index);
 
 // Initialises testState.currentDriver and fills info (whose asioVersion and
 // sysRef the caller has set): ASE_OK, or ASE_NotPresent when there is no

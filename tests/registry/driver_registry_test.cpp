@@ -112,6 +112,124 @@ TEST_F(DriverRegistryTest, NamesAreCutToFitTheRecordAndTheDisplay)
     }
 }
 
+TEST_F(DriverRegistryTest, SkippedKeysAreKeptWithTheirReasonsInScanOrder)
+{
+    useRegistryFile(fixturePath("skipped.reg"));
+    DriverRegistry registry;
+    const struct {
+        const char* key;
+        const char* why;
+    } expected[] = {
+        {"1 No Class Key", "class {11111111-0000-4000-8000-000000000001} is not registered under HKEY_CLASSES_ROOT\\clsid"},
+        {"2 No Server Key", "class {22222222-0000-4000-8000-000000000002} has no InprocServer32 server path"},
+        {"3 No Server Path", "class {33333333-0000-4000-8000-000000000003} has no InprocServer32 server path"},
+        {"4 Server File Missing", "missing_server.so\" is not a file that exists"},
+        {"5 Server Is A Folder", "/.\" is not a file that exists"},
+        {"6 Class Value Too Long", "no \"clsid\" value of at most 255 characters"},
+    };
+    const std::vector<SkippedDriverEntry>& skipped = registry.skippedEntries();
+    ASSERT_EQ(skipped.size(), std::size(expected));
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        EXPECT_EQ(skipped[i].keyName, expected[i].key);
+        const std::string start = std::string("ASIO driver key \"") + expected[i].key + "\" skipped: ";
+        EXPECT_EQ(skipped[i].reason.substr(0, start.size()), start) << skipped[i].reason;
+        EXPECT_NE(skipped[i].reason.find(expected[i].why), std::string::npos) << skipped[i].reason;
+    }
+
+    const DriverRecord* listed = registry.find(0);
+    ASSERT_NE(listed, nullptr);
+    EXPECT_EQ(listed->keyName, "7 Unparsed Class");
+    EXPECT_EQ(listed->clsidText, "Not-A-Class-Id");
+    EXPECT_EQ(listed->serverPath, fixturePath("test_server.so"));
+}
+
+// Key names between 128 and 255 characters are legal; neither they nor a
+// name the enumeration cannot hand out may hide the drivers after them.
+TEST_F(DriverRegistryTest, LongKeyNamesDoNotEndTheScan)
+{
+    const std::string longName = "A" + std::string(200, 'l');
+    const std::string longest = "B" + std::string(254, 'm');
+    std::string text = "Windows Registry Editor Version 5.00\n"
+                       "[HKEY_CLASSES_ROOT\\CLSID\\{A1A1A1A1-0000-4000-8000-00000000000A}\\InprocServer32]\n"
+                       "@=\"test_server.so\"\n";
+    for (const std::string& key : {longName, longest, std::string("C After")})
+        text += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ASIO\\" + key + "]\n"
+                "\"CLSID\"=\"{A1A1A1A1-0000-4000-8000-00000000000A}\"\n";
+    ASSERT_EQ(useRegistryText(text), "");
+
+    DriverRegistry registry;
+    ASSERT_EQ(registry.count(), 3);
+    EXPECT_EQ(registry.find(0)->keyName, longName);
+    EXPECT_EQ(registry.find(1)->keyName, longest);
+    EXPECT_STREQ(registry.find(2)->name, "C After");
+    EXPECT_TRUE(registry.skippedEntries().empty());
+}
+
+TEST_F(DriverRegistryTest, AFailedOpenSaysWhyAndASuccessClearsIt)
+{
+    std::string text = "Windows Registry Editor Version 5.00\n";
+    const struct {
+        const char* clsid;
+        const char* server;
+        const char* why;
+    } cases[] = {
+        {"{B2B2B2B2-0000-4000-8000-00000000000B}", "test_server.so", "test_server.so returned 0x80040111"},
+        {"{D4D4D4D4-0000-4000-8000-00000000000D}", "not_a_library.so", "the loader said: "},
+        {"{E5E5E5E5-0000-4000-8000-00000000000E}", "no_export.so", "no_export.so has no DllGetClassObject"},
+        {"Not-A-Class-Id", "test_server.so", "its class identifier \"Not-A-Class-Id\" does not parse"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i)
+        text += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ASIO\\Case " + std::to_string(i) + "]\n\"CLSID\"=\"" +
+                cases[i].clsid + "\"\n[HKEY_CLASSES_ROOT\\CLSID\\" + cases[i].clsid + "\\InprocServer32]\n@=\"" +
+                cases[i].server + "\"\n";
+    text += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ASIO\\Works]\n\"CLSID\"=\"{A1A1A1A1-0000-4000-8000-00000000000A}\"\n"
+            "[HKEY_CLASSES_ROOT\\CLSID\\{A1A1A1A1-0000-4000-8000-00000000000A}\\InprocServer32]\n"
+            "@=\"test_server.so\"\n";
+    ASSERT_EQ(useRegistryText(text), "");
+
+    DriverRegistry registry;
+    ASSERT_EQ(registry.count(), static_cast<int32_t>(std::size(cases)) + 1);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].server);
+        EXPECT_NE(registry.openByIndex(static_cast<int32_t>(i)), 0);
+        const std::string& why = registry.lastOpenError();
+        EXPECT_EQ(why.rfind("driver \"Case " + std::to_string(i) + "\" could not be created: ", 0), 0u) << why;
+        EXPECT_NE(why.find(cases[i].why), std::string::npos) << why;
+        EXPECT_EQ(why.find('\n'), std::string::npos) << why;
+    }
+    EXPECT_EQ(registry.openByIndex(static_cast<int32_t>(std::size(cases))), 0);
+    EXPECT_EQ(registry.lastOpenError(), "");
+    EXPECT_EQ(registry.openByIndex(99), errNotFound);
+    EXPECT_NE(registry.lastOpenError(), "");
+}
+
+// Two keys with one description: the names shown are equal, and only the
+// index tells the operator's choice apart.
+TEST_F(DriverRegistryTest, LoadByIndexOpensThatDriverWhereLoadByNameTakesTheFirst)
+{
+    ASSERT_EQ(useRegistryText("Windows Registry Editor Version 5.00\n"
+                              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ASIO\\First]\n"
+                              "\"CLSID\"=\"{A1A1A1A1-0000-4000-8000-00000000000A}\"\n\"Description\"=\"Same\"\n"
+                              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ASIO\\Second]\n"
+                              "\"CLSID\"=\"{C3C3C3C3-0000-4000-8000-00000000000C}\"\n\"Description\"=\"Same\"\n"
+                              "[HKEY_CLASSES_ROOT\\CLSID\\{A1A1A1A1-0000-4000-8000-00000000000A}\\InprocServer32]\n"
+                              "@=\"test_server.so\"\n"
+                              "[HKEY_CLASSES_ROOT\\CLSID\\{C3C3C3C3-0000-4000-8000-00000000000C}\\InprocServer32]\n"
+                              "@=\"test_server.so\"\n"),
+              "");
+    DriverRegistry registry;
+    ASSERT_TRUE(registry.loadByIndex(1));
+    EXPECT_EQ(registry.currentIndex(), 1);
+    EXPECT_EQ(driverNameOf(testState.currentDriver), "Test Driver C");
+    ASSERT_TRUE(registry.loadByName("Same"));
+    EXPECT_EQ(registry.currentIndex(), 0);
+    EXPECT_EQ(driverNameOf(testState.currentDriver), "Test Driver A");
+    EXPECT_FALSE(registry.loadByIndex(2));
+    EXPECT_EQ(registry.currentIndex(), 0);  // nothing was closed
+    registry.closeCurrent();
+    EXPECT_EQ(liveTestDrivers(), 0);
+}
+
 TEST_F(DriverRegistryTest, FillNamesPassesOverNullEntriesAndStopsAtTheSmallerCount)
 {
     DriverRegistry registry;

@@ -1,7 +1,11 @@
 // The registry stand-in: what a registry file says, read back through the
 // registry calls with Windows' codes and buffer rules.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -251,11 +255,47 @@ TEST(RegistryFile, ServerPathsAndContinuationsOfAnyShapeAreReadSafely)
     EXPECT_EQ(textOf(OpenedKey(HKEY_CLASSES_ROOT, "CLSID\\{2}\\InprocServer32").get(), nullptr), "");
 }
 
-TEST(RegistryFile, AFileThatCannotBeReadGivesAnEmptyRegistryQuietly)
+// A missing file, a folder and a FIFO (which would block a reader for
+// ever) each give one warning naming the file and an empty registry; none
+// of them may throw.
+TEST(RegistryFile, AFileThatCannotBeReadGivesAnEmptyRegistryAndOneWarning)
 {
-    EXPECT_EQ(useRegistryFile(fixturePath("no_such_registry.reg")), "");
-    EXPECT_EQ(OpenedKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\ASIO").status(), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(OpenedKey(HKEY_CLASSES_ROOT, "").status(), ERROR_SUCCESS);
+    const std::string fifo = fixturePath("fifo." + std::to_string(getpid()) + ".reg");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        std::string path;
+        const char* reason;
+    } cases[] = {
+        {fixturePath("no_such_registry.reg"), "No such file or directory"},
+        {fixturePath(""), "it is a directory"},
+        {fifo, "it is not a regular file"},
+    };
+    for (const auto& c : cases) {
+        useRegistryFile(fixturePath("values.reg"));
+        EXPECT_EQ(useRegistryFile(c.path),
+                  "warning: registry file " + c.path + " cannot be read (" + c.reason + "); no drivers are registered\n");
+        EXPECT_EQ(OpenedKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\ASIO").status(), ERROR_FILE_NOT_FOUND) << c.path;
+        EXPECT_EQ(OpenedKey(HKEY_LOCAL_MACHINE, testKey).status(), ERROR_FILE_NOT_FOUND) << c.path;
+        EXPECT_EQ(OpenedKey(HKEY_CLASSES_ROOT, "").status(), ERROR_SUCCESS);
+    }
+    std::remove(fifo.c_str());
+}
+
+// Windows allows 255 characters in a key's name; a longer one is skipped
+// like any other line that cannot be read, so both platforms list alike.
+TEST(RegistryFile, KeyNamesLongerThanTheRegistryLimitAreSkippedWithAWarning)
+{
+    const std::string longest(255, 'k');
+    const std::string tooLong(256, 'k');
+    const std::string warnings = useRegistryText("Windows Registry Editor Version 5.00\n"
+                                                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\" + longest + "]\n"
+                                                 "\"Kept\"=\"yes\"\n"
+                                                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\" + tooLong + "\\Below]\n"
+                                                 "\"Lost\"=\"yes\"\n");
+    EXPECT_NE(warnings.find(":4: key name longer than 255 characters, line skipped\n"), std::string::npos) << warnings;
+    EXPECT_EQ(std::count(warnings.begin(), warnings.end(), '\n'), 1) << warnings;
+    EXPECT_EQ(textOf(OpenedKey(HKEY_LOCAL_MACHINE, ("SOFTWARE\\" + longest).c_str()).get(), "Kept"), "yes");
+    EXPECT_EQ(OpenedKey(HKEY_LOCAL_MACHINE, ("SOFTWARE\\" + tooLong).c_str()).status(), ERROR_FILE_NOT_FOUND);
 }
 
 // Sets or clears LOOPCHECK_REGISTRY for one test.

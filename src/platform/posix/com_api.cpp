@@ -9,12 +9,28 @@
 #include <string>
 #include <vector>
 
+#include "platform/com_failure.h"
 #include "platform/posix/win32_shim.h"
 
 namespace {
 
 // CoInitialize calls not yet ended on this thread.
 thread_local int comStarts = 0;
+// What went wrong in this thread's last CoCreateInstance, in words.
+thread_local std::string lastCreateFailure;
+
+HRESULT failCreate(HRESULT result, std::string reason)
+{
+    lastCreateFailure = std::move(reason);
+    return result;
+}
+
+std::string hexCode(HRESULT result)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(result));
+    return text;
+}
 
 int hexDigit(WCHAR c)
 {
@@ -124,33 +140,48 @@ void CoUninitialize()
 // and nothing tells when the last one is gone.
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid, LPVOID* object)
 {
+    lastCreateFailure.clear();
     if (object == nullptr)
-        return E_POINTER;
+        return failCreate(E_POINTER, "no place for the object was given");
     *object = nullptr;
     if (comStarts == 0)
-        return CO_E_NOTINITIALIZED;
+        return failCreate(CO_E_NOTINITIALIZED, "COM was not started on this thread");
     std::string path;
     if ((context & CLSCTX_INPROC_SERVER) == 0 || !serverPathOf(clsid, path))
-        return REGDB_E_CLASSNOTREG;
+        return failCreate(REGDB_E_CLASSNOTREG, "class " + clsidText(clsid) + " has no in-process server registered");
 
     void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr)
-        return CO_E_DLLNOTFOUND;
+    if (library == nullptr) {
+        const char* message = dlerror();
+        return failCreate(CO_E_DLLNOTFOUND, std::string("the loader said: ") + (message != nullptr ? message : path));
+    }
     const auto getClassObject = reinterpret_cast<DllGetClassObjectFunction>(dlsym(library, "DllGetClassObject"));
     if (getClassObject == nullptr) {
         dlclose(library);
-        return CO_E_ERRORINDLL;
+        return failCreate(CO_E_ERRORINDLL, path + " has no DllGetClassObject");
     }
 
     IClassFactory* factory = nullptr;
     HRESULT result = getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
     if (FAILED(result))
-        return result;
+        return failCreate(result, "DllGetClassObject of " + path + " returned " + hexCode(result));
     if (factory == nullptr)
-        return CO_E_ERRORINDLL;
+        return failCreate(CO_E_ERRORINDLL, "DllGetClassObject of " + path + " gave no class factory");
     result = factory->CreateInstance(outer, iid, object);
     factory->Release();
-    if (FAILED(result))
+    if (FAILED(result)) {
         *object = nullptr;
+        return failCreate(result, "the class factory of " + path + " returned " + hexCode(result));
+    }
     return result;
+}
+
+std::string describeCreateFailure(HRESULT result)
+{
+    const std::string code = hexCode(result);
+    if (lastCreateFailure.empty())
+        return "CoCreateInstance returned " + code;
+    if (lastCreateFailure.find(code) != std::string::npos)
+        return lastCreateFailure;
+    return lastCreateFailure + " (" + code + ")";
 }

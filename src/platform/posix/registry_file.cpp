@@ -1,10 +1,14 @@
 #include "platform/posix/registry_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <mutex>
 
 #include "platform/bundled_driver.h"
@@ -27,13 +31,68 @@ Cache& cache()
     return instance;
 }
 
+// Closes a descriptor on every way out.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// The whole content of the regular file at path; false with the reason in
+// why otherwise. Plain system calls, not streams: a stream's read error
+// throws, and a FIFO opened for reading would wait for a writer for ever.
+bool readRegularFile(const std::string& path, std::string& text, std::string& why)
+{
+    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (file.get() < 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    struct stat status {};
+    if (::fstat(file.get(), &status) != 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        why = S_ISDIR(status.st_mode) ? "it is a directory" : "it is not a regular file";
+        return false;
+    }
+    char block[65536];
+    for (;;) {
+        const ssize_t got = ::read(file.get(), block, sizeof block);
+        if (got == 0)
+            return true;
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            why = std::strerror(errno);
+            return false;
+        }
+        text.append(block, static_cast<size_t>(got));
+    }
+}
+
 std::shared_ptr<const RegistryTree> readFile(const std::string& path, std::ostream& warnings)
 {
     auto tree = std::make_shared<RegistryTree>();
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
+    std::string text;
+    std::string why;
+    if (!readRegularFile(path, text, why)) {
+        warnings << "warning: registry file " << path << " cannot be read (" << why
+                 << "); no drivers are registered\n";
+        warnings.flush();
         return tree;
-    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    }
 
     std::error_code error;
     std::filesystem::path absolute = std::filesystem::absolute(path, error);

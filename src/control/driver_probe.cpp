@@ -293,18 +293,23 @@ bool probeInstalledDriver(int32_t index, const ProbeOptions& options, ProbeRepor
     DriverRegistry registry;
     const DriverRecord* record = registry.find(index);
     if (record == nullptr) {
-        report.openError = "no driver has index " + std::to_string(index) + " (" + std::to_string(registry.count()) +
-                           " installed)";
+        report.openError = "no driver has the index " + std::to_string(index) + " (" +
+                           std::to_string(registry.count()) + " listed)";
         return false;
     }
     report.registryName = record->name;
+    report.keyName = record->keyName;
+    report.clsidText = record->clsidText;
+    report.serverPath = record->serverPath;
     const int opened = registry.openByIndex(index);
     IASIO* driver = testState.currentDriver;
     // The registry's record owns the instance and releases it when the
     // registry goes, at the end of this function.
     testState.currentDriver = nullptr;
     if (opened != 0 || driver == nullptr) {
-        report.openError = "could not be created (result " + std::to_string(opened) + ")";
+        report.openError = registry.lastOpenError();
+        if (report.openError.empty())
+            report.openError = "the driver could not be created (result " + std::to_string(opened) + ")";
         return false;
     }
     report.opened = true;

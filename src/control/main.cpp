@@ -1,5 +1,5 @@
 #include <iostream>
 
-#include "control/dialogue.h"
+#include "control/command_line.h"
 
-int main() { return runTestDialogue(std::cin); }
+int main(int argc, char** argv) { return runCommandLine(argc, argv, std::cin); }

@@ -13,6 +13,13 @@ std::string decimal(double value, int places)
     return text;
 }
 
+std::string signedDecimal(double value)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%+.0f", value);
+    return text;
+}
+
 // Rates and other figures that are usually whole: no trailing zeros.
 std::string figure(double value)
 {
@@ -114,12 +121,11 @@ void writeDescription(const ProbeReport& report, std::ostream& out)
     }
     rates.row({"accepted", accepted.empty() ? "none" : accepted});
     rates.write(out);
-    TextTable refused;
-    for (const ProbeRate& r : report.rates) {
-        if (r.result != ASE_OK)
-            refused.row({"refused", figure(r.rate), code(r.result)});
-    }
-    refused.write(out);
+    TextTable checked("    ");
+    checked.row({"rate", "canSampleRate"});
+    for (const ProbeRate& r : report.rates)
+        checked.row({figure(r.rate), code(r.result)});
+    checked.write(out);
 
     out << "\nLatencies\n";
     TextTable latencies;
@@ -185,28 +191,26 @@ void writeStream(const ProbeStream& s, std::ostream& out)
         return;
     }
     stream.row({"callbacks", std::to_string(s.callbacks)});
-    stream.row({"time info", s.timeInfoCallbacks > 0 ? "yes" : "no",
-                std::to_string(s.timeInfoCallbacks) + " bufferSwitchTimeInfo, " + std::to_string(s.plainCallbacks) +
-                    " bufferSwitch"});
+    stream.row({"time info", std::string(s.timeInfoCallbacks > 0 ? "yes" : "no") + " (" +
+                                 std::to_string(s.timeInfoCallbacks) + " bufferSwitchTimeInfo, " +
+                                 std::to_string(s.plainCallbacks) + " bufferSwitch)"});
     if (s.measuredRate > 0.0) {
-        std::string rate = decimal(s.measuredRate, 1);
+        std::string rate = decimal(s.measuredRate, 1) + " Hz";
         if (s.nominalRate > 0.0)
-            stream.row({"measured rate", rate, decimal(s.ppm, 0) + " ppm"});
-        else
-            stream.row({"measured rate", rate});
+            rate += " (" + signedDecimal(s.ppm) + " ppm)";
+        stream.row({"measured rate", rate});
         stream.row({"period", decimal(s.periodMs, 3) + " ms"});
-        stream.row({"interval", "mean " + decimal(s.meanIntervalMs, 3) + " ms", "min " + decimal(s.minIntervalMs, 3) +
-                                                                                   " ms",
-                    "max " + decimal(s.maxIntervalMs, 3) + " ms"});
+        stream.row({"interval", "mean " + decimal(s.meanIntervalMs, 3) + " ms, min " + decimal(s.minIntervalMs, 3) +
+                                    " ms, max " + decimal(s.maxIntervalMs, 3) + " ms"});
         stream.row({"late callbacks", std::to_string(s.lateCallbacks)});
     } else {
         stream.row({"measured rate", "unknown (fewer than two callbacks)"});
     }
     if (s.positionKnown) {
-        stream.row({"sample position", "first " + std::to_string(s.firstPosition),
-                    "last " + std::to_string(s.lastPosition)});
-        stream.row({"frames counted", std::to_string(s.framesCounted),
-                    "difference " + std::to_string(s.positionDifference)});
+        stream.row({"sample position",
+                    "first " + std::to_string(s.firstPosition) + ", last " + std::to_string(s.lastPosition)});
+        stream.row({"frames counted",
+                    std::to_string(s.framesCounted) + " (difference " + std::to_string(s.positionDifference) + ")"});
     } else {
         stream.row({"sample position", "not reported"});
     }

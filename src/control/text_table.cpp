@@ -18,6 +18,8 @@ void TextTable::write(std::ostream& out) const
             if (i + 1 < cells.size())
                 line += std::string(widths[i] - cells[i].size() + 2, ' ');
         }
+        // Empty cells at the end of a row leave no spaces behind.
+        line.erase(line.find_last_not_of(' ') + 1);
         out << line << '\n';
     }
 }

@@ -129,7 +129,9 @@ void queryDescription(IASIO& driver, CallLog& log, ProbeReport& report)
                 entry.isInput = direction == 1;
                 entry.channel = channel;
                 entry.result = driver.getChannelInfo(&info);
-                if (entry.result == ASE_OK) {
+                if (entry.result != ASE_OK) {
+                    entry.errorMessage = driverErrorMessage(driver);
+                } else {
                     entry.isActive = info.isActive != ASIOFalse;
                     entry.group = info.channelGroup;
                     entry.type = info.type;

@@ -29,6 +29,8 @@ json describe(const ProbeReport& report)
             channel["typeName"] = sampleTypeName(c.type);
             channel["group"] = c.group;
             channel["active"] = c.isActive;
+        } else {
+            channel["errorMessage"] = c.errorMessage;
         }
         channels.push_back(std::move(channel));
     }

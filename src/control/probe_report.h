@@ -23,6 +23,7 @@ struct ProbeChannel {
     bool isInput = false;
     int32_t channel = 0;
     int32_t result = ASE_OK;      // of getChannelInfo; the fields below only on ASE_OK
+    std::string errorMessage;     // what getErrorMessage said after a failure
     bool isActive = false;
     int32_t group = 0;
     int32_t type = 0;

@@ -89,7 +89,8 @@ void writeDescription(const ProbeReport& report, std::ostream& out)
         for (const ProbeChannel& c : report.channels) {
             const std::string direction = c.isInput ? "input" : "output";
             if (c.result != ASE_OK) {
-                channels.row({direction, std::to_string(c.channel), "getChannelInfo failed (" + code(c.result) + ")"});
+                channels.row({direction, std::to_string(c.channel),
+                              "getChannelInfo failed (" + code(c.result) + ": " + c.errorMessage + ")"});
                 continue;
             }
             channels.row({direction, std::to_string(c.channel), c.name,

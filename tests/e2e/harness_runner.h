@@ -50,6 +50,10 @@ class HarnessRunner {
 public:
     virtual ~HarnessRunner() = default;
     virtual HarnessResult run(const std::string& answers, const std::vector<VirtualDriverEntry>& drivers) = 0;
+    // The harness started with these command-line arguments, standard
+    // input empty.
+    virtual HarnessResult runWithArguments(const std::vector<std::string>& arguments,
+                                           const std::vector<VirtualDriverEntry>& drivers) = 0;
     // How the platform ends a line in files opened in text mode.
     virtual std::string lineEnd() const = 0;
 };
@@ -62,6 +66,8 @@ struct RunStaging {
     // Called in the harness's own process just before it starts; false
     // ends that process with status 125.
     std::function<bool()> inHarnessProcess;
+    // The harness's command-line arguments.
+    std::vector<std::string> arguments;
 };
 
 // The native build of the harness and its virtual driver library.
@@ -70,6 +76,8 @@ public:
     HarnessResult run(const std::string& answers, const std::vector<VirtualDriverEntry>& drivers) override;
     HarnessResult run(const std::string& answers, const std::vector<VirtualDriverEntry>& drivers,
                       const RunStaging& staging);
+    HarnessResult runWithArguments(const std::vector<std::string>& arguments,
+                                   const std::vector<VirtualDriverEntry>& drivers) override;
     std::string lineEnd() const override { return "\n"; }
 };
 

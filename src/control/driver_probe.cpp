@@ -259,6 +259,15 @@ void runStream(IASIO& driver, CallLog& log, ProbeReport& report)
     collectProbeCallbacks(stream, report.messages);
 }
 
+// A driver may keep its rate beyond this process: the one it had before
+// the probe asked for another is set again.
+void restoreRate(IASIO& driver, CallLog& log, const ProbeOptions& options, const ProbeReport& report)
+{
+    const bool rateWasSet = options.rate > 0.0 && report.stream.nominalRate == options.rate;
+    if (rateWasSet && report.rateKnown && report.currentRate != options.rate)
+        log.error("setSampleRate", [&] { return driver.setSampleRate(report.currentRate); });
+}
+
 }  // namespace
 
 bool probeDriver(IASIO& driver, const ProbeOptions& options, ProbeReport& report)
@@ -284,6 +293,7 @@ bool probeDriver(IASIO& driver, const ProbeOptions& options, ProbeReport& report
         report.outputReadyResult = log.error("outputReady", [&] { return driver.outputReady(); });
     }
 
+    restoreRate(driver, log, options, report);
     report.futureSelector = probedFutureSelector;
     report.futureResult = log.error("future", [&] { return driver.future(probedFutureSelector, nullptr); });
     return true;

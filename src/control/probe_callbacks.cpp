@@ -43,6 +43,11 @@ struct ProbeCallbackRecord {
 
 ProbeCallbackRecord record;
 
+// A lock inside an atomic would be a lock on the audio thread.
+static_assert(std::atomic<int64_t>::is_always_lock_free && std::atomic<size_t>::is_always_lock_free &&
+                  std::atomic<bool>::is_always_lock_free && std::atomic<ProbePhase>::is_always_lock_free,
+              "the callbacks' counters must be lock-free");
+
 int64_t nowNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())

@@ -290,6 +290,10 @@ INSTANTIATE_TEST_SUITE_P(
                            EXPECT_EQ(r["stream"]["bufferSize"], 512);
                            EXPECT_EQ(r["latencies"]["bufferSize"], 512);
                            EXPECT_NEAR(r["stream"]["measuredRate"].get<double>(), 96000.0, 960.0);
+                           // The rate it had is set again afterwards.
+                           const json& last = r["calls"][r["calls"].size() - 2];
+                           EXPECT_EQ(last["call"], "setSampleRate");
+                           EXPECT_EQ(last["ok"], true);
                        }},
         ConfiguredCase{"Refused Rate", {}, {"--rate", "12345", "--seconds", "0.3"},
                        [](const json& r) {

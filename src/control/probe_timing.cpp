@@ -2,6 +2,31 @@
 
 #include <algorithm>
 
+namespace {
+
+// The slope of the least-squares line through (i, time of callback i): the
+// period the clock keeps. Every callback counts alike, so one that a busy
+// machine delayed moves it far less than it moves the span from the first
+// callback to the last.
+double fittedPeriodNs(const int64_t* timesNs, int64_t count)
+{
+    const double meanIndex = static_cast<double>(count - 1) / 2.0;
+    double meanTime = 0.0;
+    for (int64_t i = 0; i < count; ++i)
+        meanTime += static_cast<double>(timesNs[i] - timesNs[0]);
+    meanTime /= static_cast<double>(count);
+    double covariance = 0.0;
+    double variance = 0.0;
+    for (int64_t i = 0; i < count; ++i) {
+        const double di = static_cast<double>(i) - meanIndex;
+        covariance += di * (static_cast<double>(timesNs[i] - timesNs[0]) - meanTime);
+        variance += di * di;
+    }
+    return variance > 0.0 ? covariance / variance : 0.0;
+}
+
+}  // namespace
+
 void analyseCallbackTimes(const int64_t* timesNs, int64_t count, double nominalRate, int32_t bufferSize,
                           ProbeStream& stream)
 {
@@ -21,8 +46,9 @@ void analyseCallbackTimes(const int64_t* timesNs, int64_t count, double nominalR
     stream.meanIntervalMs = spanNs / 1e6 / static_cast<double>(count - 1);
     stream.minIntervalMs = static_cast<double>(minimum) / 1e6;
     stream.maxIntervalMs = static_cast<double>(maximum) / 1e6;
-    if (spanNs > 0.0)
-        stream.measuredRate = static_cast<double>(count - 1) * bufferSize / (spanNs / 1e9);
+    const double slopeNs = fittedPeriodNs(timesNs, count);
+    if (slopeNs > 0.0)
+        stream.measuredRate = bufferSize / (slopeNs / 1e9);
 
     if (nominalRate <= 0.0)
         return;

@@ -12,8 +12,9 @@ constexpr int64_t unknownPosition = INT64_MIN;
 
 // Fills the rate, interval and lateness fields of `stream` from the times
 // (nanoseconds of a monotonic clock) of `count` consecutive callbacks.
-// The rate is measured from the first callback to the last, so the start-up
-// of the stream does not count. A callback is late when it comes more than
+// The rate comes from the period of a straight line fitted through the
+// callback times, so neither the start-up of the stream nor a callback the
+// machine delayed weighs much. A callback is late when it comes more than
 // half a period after its due time: the first one's time plus whole periods
 // at the nominal rate. Without a nominal rate (0) nothing is late and ppm
 // stays 0.

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "control/probe_callbacks.h"
@@ -214,14 +215,14 @@ void runStream(IASIO& driver, CallLog& log, ProbeReport& report)
     const double rateForRoom = stream.nominalRate > 0.0 ? stream.nominalRate : 384000.0;
     const double expected = stream.seconds * rateForRoom / stream.bufferSize;
     const int64_t capacity = std::min(maxTimedCallbacks, static_cast<int64_t>(2.0 * expected) + 256);
-    prepareProbeCallbacks(&driver, infos.data(), bytesPerHalf.data(), static_cast<int32_t>(infos.size()), capacity);
+    const auto entryCount = static_cast<ASIOLong>(infos.size());
+    ASIOBufferInfo* entries = prepareProbeCallbacks(&driver, std::move(infos), std::move(bytesPerHalf), capacity);
     ASIOCallbacks callbacks = probeCallbacks();
 
     setProbePhase(ProbePhase::createBuffers);
     const bool created =
         log.error("createBuffers", [&] {
-            return driver.createBuffers(infos.data(), static_cast<ASIOLong>(infos.size()), stream.bufferSize,
-                                        &callbacks);
+            return driver.createBuffers(entries, entryCount, stream.bufferSize, &callbacks);
         }) == ASE_OK;
 
     ASIOLong inputLatency = 0;
@@ -244,14 +245,17 @@ void runStream(IASIO& driver, CallLog& log, ProbeReport& report)
     setProbeOutputReady(report.outputReadyResult == ASE_OK);
 
     setProbePhase(ProbePhase::start);
+    setProbeStreaming(true);
     const bool started = log.error("start", [&] { return driver.start(); }) == ASE_OK;
     if (started) {
         setProbePhase(ProbePhase::streaming);
         std::this_thread::sleep_for(std::chrono::duration<double>(stream.seconds));
         setProbePhase(ProbePhase::stop);
         log.error("stop", [&] { return driver.stop(); });
+        setProbeStreaming(false);
         stream.ran = true;
     } else {
+        setProbeStreaming(false);
         stream.notRunBecause = "start failed";
     }
     setProbePhase(ProbePhase::disposeBuffers);

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 #include "control/probe_timing.h"
 
@@ -24,12 +25,12 @@ constexpr size_t messageCapacity = 256;
 // reads only after stop has returned.
 struct ProbeCallbackRecord {
     IASIO* driver = nullptr;
-    const ASIOBufferInfo* infos = nullptr;
-    const int32_t* bytesPerHalf = nullptr;
-    int32_t entryCount = 0;
+    std::vector<ASIOBufferInfo> infos;
+    std::vector<int32_t> bytesPerHalf;
     std::vector<int64_t> timesNs;
     std::vector<int64_t> positions;
     int64_t capacity = 0;
+    std::atomic<bool> streaming{false};
     std::atomic<bool> callOutputReady{false};
     std::atomic<ProbePhase> phase{ProbePhase::createBuffers};
 
@@ -65,12 +66,14 @@ int64_t toInt64(const ASIOSamples& samples)
 void onBufferSwitch(ASIOLong half, const ASIOTime* time)
 {
     const int64_t now = nowNs();
+    if (!record.streaming.load(std::memory_order_acquire))
+        return;
     const int64_t n = record.callbacks.fetch_add(1, std::memory_order_relaxed);
     if (time != nullptr)
         record.timeInfoCallbacks.fetch_add(1, std::memory_order_relaxed);
 
     if (half == 0 || half == 1) {
-        for (int32_t i = 0; i < record.entryCount; ++i) {
+        for (size_t i = 0; i < record.infos.size(); ++i) {
             void* buffer = record.infos[i].buffers[half];
             if (record.bytesPerHalf[i] > 0 && buffer != nullptr)
                 std::memset(buffer, 0, static_cast<size_t>(record.bytesPerHalf[i]));
@@ -149,13 +152,14 @@ const char* probePhaseName(ProbePhase phase)
     return "";
 }
 
-void prepareProbeCallbacks(IASIO* driver, const ASIOBufferInfo* infos, const int32_t* bytesPerHalf,
-                           int32_t entryCount, int64_t capacity)
+ASIOBufferInfo* prepareProbeCallbacks(IASIO* driver, std::vector<ASIOBufferInfo> infos,
+                                      std::vector<int32_t> bytesPerHalf, int64_t capacity)
 {
+    record.streaming.store(false);
     record.driver = driver;
-    record.infos = infos;
-    record.bytesPerHalf = bytesPerHalf;
-    record.entryCount = entryCount;
+    record.infos = std::move(infos);
+    record.bytesPerHalf = std::move(bytesPerHalf);
+    record.bytesPerHalf.resize(record.infos.size(), 0);
     record.timesNs.assign(static_cast<size_t>(capacity), 0);
     record.positions.assign(static_cast<size_t>(capacity), unknownPosition);
     record.capacity = capacity;
@@ -166,7 +170,10 @@ void prepareProbeCallbacks(IASIO* driver, const ASIOBufferInfo* infos, const int
     record.rateChanges.store(0);
     record.lastChangedRate.store(0.0);
     record.messageCount.store(0);
+    return record.infos.data();
 }
+
+void setProbeStreaming(bool streaming) { record.streaming.store(streaming, std::memory_order_release); }
 
 void setProbeOutputReady(bool callOutputReady) { record.callOutputReady.store(callOutputReady); }
 
@@ -198,7 +205,4 @@ void collectProbeCallbacks(ProbeStream& stream, std::vector<ProbeMessage>& messa
     analyseCallbackTimes(record.timesNs.data(), kept, stream.nominalRate, stream.bufferSize, stream);
     analysePositions(record.positions.data(), kept, stream.bufferSize, stream);
     collectProbeMessages(messages);
-    record.timesNs = std::vector<int64_t>();
-    record.positions = std::vector<int64_t>();
-    record.capacity = 0;
 }

@@ -369,6 +369,12 @@ INSTANTIATE_TEST_SUITE_P(
                         EXPECT_GT(r["stream"]["measuredRate"].get<double>(), 0.0);
                         EXPECT_EQ(r["stream"]["ppm"], nullptr);
                     }},
+        FailingCase{"setSampleRate", {"--rate", "48000", "--seconds", "0.3"},
+                    [](const json& r) {
+                        EXPECT_FALSE(r["stream"]["ran"].get<bool>());
+                        EXPECT_EQ(r["sampleRate"]["current"], 44100.0);
+                        EXPECT_EQ(r["latencies"]["input"], 288);
+                    }},
         FailingCase{"getChannels", shortStream,
                     [](const json& r) {
                         EXPECT_EQ(r["channels"]["failed"], "getChannels");

@@ -104,7 +104,7 @@ bool runHarnessOnce(const std::filesystem::path& folder, double& toPrompt, doubl
         {"How many runs? ", "1\n"},
         {"Duration of each run in milli-seconds (1000 ms = 1 s)? ", "100\n"},
         {"Frequency in Hz of sinusoid (0 for pulse, -1 for staircase): ", "220\n"},
-        {"Enter sampling rate ID (left column):\n", "1\n"},
+        {"Enter sampling rate ID (left column):", "1\n"},
     };
     std::string seen;
     size_t next = 0;

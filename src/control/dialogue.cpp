@@ -1,9 +1,7 @@
 #include "control/dialogue.h"
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "control/answer_reader.h"
@@ -12,13 +10,25 @@
 #include "control/run_sequence.h"
 #include "control/test_state.h"
 #include "driver/driver_registry.h"
+#include "platform/interruption.h"
 #include "report/report_files.h"
 
 namespace {
 
 constexpr double sampleRateChoices[] = {44100.0, 48000.0, 96000.0, 192000.0};
 constexpr int32_t sampleRateChoiceCount = 4;
-constexpr auto pauseAfterRun = std::chrono::milliseconds(500);
+constexpr int32_t pauseAfterRunMs = 500;
+
+// The one line that tells an interrupted test apart from a finished one.
+void reportInterruption(int32_t runNumber, RunEnd end, int32_t runCount)
+{
+    const int32_t completed = end == RunEnd::completed ? runNumber + 1 : runNumber;
+    const char* what = end == RunEnd::completed        ? "after run "
+                       : end == RunEnd::interruptedInDump ? "while writing the dump file (now removed) of run "
+                                                          : "during run ";
+    console::warning("interrupted by ", interruptionName(), " ", what, runNumber, " (runs count from 0); ", completed,
+                     " of ", runCount, " runs completed");
+}
 
 }  // namespace
 
@@ -73,7 +83,7 @@ bool askTestQuestions(std::istream& in, TestPlan& plan)
         return false;
     }
     if (driverCount >= 2) {
-        console::line("Which device (enter number from list)?");
+        console::prompt("Which device (enter number from list)?");
         if (!answers.readInteger(plan.device) || plan.device < 0 || plan.device >= driverCount) {
             console::line("Invalid device number. Vaid values range from ", 0, " to ", driverCount - 1);
             return false;
@@ -81,7 +91,7 @@ bool askTestQuestions(std::istream& in, TestPlan& plan)
     }
 
     for (int32_t id = 0; id < sampleRateChoiceCount; ++id) console::line(id, " ", sampleRateChoices[id] / 1000.0, " kHz");
-    console::line("Enter sampling rate ID (left column):");
+    console::prompt("Enter sampling rate ID (left column):");
     int32_t rateId = 0;
     if (!answers.readInteger(rateId) || rateId < 0 || rateId >= sampleRateChoiceCount) {
         console::line("Invalid sample rate ID");
@@ -96,11 +106,19 @@ int runTestDialogue(std::istream& in)
     TestPlan plan;
     if (!askTestQuestions(in, plan)) return 0;
 
+    // From here on a driver may be running: Ctrl-C and termination wind
+    // the test down rather than end the process under the driver's feet.
+    catchInterruptions();
     testState.resultsFile = openResultsFile();
     setRunTotal(plan.runCount);
     for (int32_t run = 0; run < plan.runCount; ++run) {
-        runOnce(plan.device, run);
-        std::this_thread::sleep_for(pauseAfterRun);
+        const RunEnd end = runOnce(plan.device, run);
+        if (end != RunEnd::completed || !pauseUnlessInterrupted(pauseAfterRunMs)) {
+            closeResultsFile();
+            reportInterruption(run, end, plan.runCount);
+            interruptionHandled();
+            return interruptionStatus();
+        }
     }
     closeResultsFile();
     return 0;

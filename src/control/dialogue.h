@@ -5,7 +5,8 @@
 #include <cstdint>
 #include <istream>
 
-// Reads the answers from `in`. Returns the exit status, 0 on every path.
+// Reads the answers from `in`. Returns the exit status: 0 on every path of
+// the dialogue, 130 or 143 when Ctrl-C or termination cut the runs short.
 int runTestDialogue(std::istream& in);
 
 // What the answers ask for beyond the test record's parameters.

@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/interruption.h"
 #include "platform/terminal.h"
 
 namespace {
@@ -13,6 +14,8 @@ namespace {
 int32_t runTotal = 0;
 constexpr int barWidth = 40;
 constexpr auto redrawEvery = std::chrono::milliseconds(100);
+// How long an interruption may go unseen while the main thread waits.
+constexpr auto lookEvery = std::chrono::milliseconds(10);
 
 void draw(int32_t runNumber, double fraction)
 {
@@ -35,19 +38,38 @@ void clear()
 
 void setRunTotal(int32_t runs) { runTotal = runs; }
 
-void waitWhileStreaming(int32_t milliseconds, int32_t runNumber)
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Sleeps until `until`, looking for an interruption as it goes.
+bool sleepUntil(Clock::time_point until)
 {
-    using Clock = std::chrono::steady_clock;
+    for (auto now = Clock::now(); now < until; now = Clock::now()) {
+        if (interruptionStatus() != 0) return false;
+        std::this_thread::sleep_until(std::min(until, now + lookEvery));
+    }
+    return interruptionStatus() == 0;
+}
+
+}  // namespace
+
+bool waitWhileStreaming(int32_t milliseconds, int32_t runNumber)
+{
     const auto start = Clock::now();
     const auto length = std::chrono::milliseconds(std::max<int32_t>(milliseconds, 0));
     const auto end = start + length;
-    if (!standardErrorIsTerminal()) {
-        std::this_thread::sleep_until(end);
-        return;
-    }
-    for (auto now = start; now < end; now = Clock::now()) {
+    if (!standardErrorIsTerminal()) return sleepUntil(end);
+    bool whole = true;
+    for (auto now = start; now < end && whole; now = Clock::now()) {
         draw(runNumber, std::chrono::duration<double>(now - start) / std::chrono::duration<double>(length));
-        std::this_thread::sleep_until(std::min(end, now + redrawEvery));
+        whole = sleepUntil(std::min(end, now + redrawEvery));
     }
     clear();
+    return whole;
+}
+
+bool pauseUnlessInterrupted(int32_t milliseconds)
+{
+    return sleepUntil(Clock::now() + std::chrono::milliseconds(std::max<int32_t>(milliseconds, 0)));
 }

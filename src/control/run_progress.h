@@ -11,5 +11,9 @@
 void setRunTotal(int32_t runs);
 
 // Sleeps for `milliseconds` measured from now, drawing the progress of
-// run `runNumber` (counted from 0) as it goes.
-void waitWhileStreaming(int32_t milliseconds, int32_t runNumber);
+// run `runNumber` (counted from 0) as it goes. Ends early, with false, when
+// the test is interrupted (Ctrl-C, termination).
+bool waitWhileStreaming(int32_t milliseconds, int32_t runNumber);
+
+// Sleeps for `milliseconds`; false when an interruption ended it early.
+bool pauseUnlessInterrupted(int32_t milliseconds);

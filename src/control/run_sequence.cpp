@@ -6,11 +6,12 @@
 #include "control/run_progress.h"
 #include "control/test_state.h"
 #include "driver/driver_registry.h"
+#include "platform/interruption.h"
 #include "report/run_analysis.h"
 #include "stream/lost_samples.h"
 #include "stream/stream_setup.h"
 
-void runOnce(int32_t deviceIndex, int32_t runNumber)
+RunEnd runOnce(int32_t deviceIndex, int32_t runNumber)
 {
     TestState& s = testState;
     s.deviceIndex = deviceIndex;
@@ -26,7 +27,7 @@ void runOnce(int32_t deviceIndex, int32_t runNumber)
     if (!setupStreams()) {
         console::line("Could not setup playback");
         deinitDevice();
-        return;
+        return RunEnd::completed;
     }
     console::line("Setup playback");
 
@@ -34,12 +35,17 @@ void runOnce(int32_t deviceIndex, int32_t runNumber)
     // until stop() returns; this thread only waits. A refusal changes
     // nothing in the run (the report shows what did stream), but without a
     // word an empty run would look like a silent device.
-    if (s.currentDriver != nullptr) {
+    //
+    // An interruption that came during the set-up starts nothing; one that
+    // comes while streaming ends the wait at once. Either way the driver is
+    // stopped and released below, as a device must not be left running.
+    const bool streams = interruptionStatus() == 0;
+    if (streams && s.currentDriver != nullptr) {
         const ASIOError started = s.currentDriver->start();
         if (started != ASE_OK) console::warning("the driver's start returned ", started);
     }
-    waitWhileStreaming(s.runDurationMs, runNumber);
-    if (s.currentDriver != nullptr) {
+    if (streams) waitWhileStreaming(s.runDurationMs, runNumber);
+    if (streams && s.currentDriver != nullptr) {
         const ASIOError stopped = s.currentDriver->stop();
         if (stopped != ASE_OK) console::warning("the driver's stop returned ", stopped);
     }
@@ -48,12 +54,15 @@ void runOnce(int32_t deviceIndex, int32_t runNumber)
     console::line("Deinitialised device");
 
     s.signalBuffer.reset();
+    // A run cut short is not analysed: its block would pass a short stream
+    // off as the whole run.
+    if (interruptionStatus() != 0) return RunEnd::interrupted;
 
     if (s.sampleType == ASIOSTFloat32LSB)
         console::line("Float values are between ", s.floatMinSeen, " and ", s.floatMaxSeen);
 
     reportLostSamples();
-    analyseRun(runNumber);
+    return analyseRun(runNumber) ? RunEnd::completed : RunEnd::interruptedInDump;
 }
 
 bool initDevice(int32_t deviceIndex)

@@ -4,7 +4,12 @@
 
 #include <cstdint>
 
-void runOnce(int32_t deviceIndex, int32_t runNumber);
+// How a run ended. An interrupted run (Ctrl-C, termination) still stops
+// and releases its driver, but is not analysed; one interrupted while its
+// dump file was written leaves its results block and no dump file.
+enum class RunEnd { completed, interrupted, interruptedInDump };
+
+RunEnd runOnce(int32_t deviceIndex, int32_t runNumber);
 
 // True when the driver could be loaded, whatever its initialisation gave.
 bool initDevice(int32_t deviceIndex);

@@ -4,8 +4,15 @@
 #include <cstddef>
 
 #include "control/test_state.h"
+#include "platform/interruption.h"
 
 namespace {
+
+// Rows between two looks for an interruption: a few milliseconds of
+// formatting, so a table of gigabytes stops at once when asked to.
+constexpr int32_t rowsPerLook = 4096;
+
+bool interruptedAt(int32_t row) { return row % rowsPerLook == 0 && interruptionStatus() != 0; }
 
 struct Column {
     const int32_t* values;
@@ -14,7 +21,7 @@ struct Column {
 
 }  // namespace
 
-void writeDumpRows(TextFileWriter& dump, const RunStatistics& statistics)
+bool writeDumpRows(TextFileWriter& dump, const RunStatistics& statistics)
 {
     const int32_t rows = std::max<int32_t>(statistics.positionCount, 0);
     const size_t firstInput = static_cast<size_t>(std::clamp(statistics.firstInput, int32_t{0}, maxChannels));
@@ -32,6 +39,7 @@ void writeDumpRows(TextFileWriter& dump, const RunStatistics& statistics)
     const size_t rowBytes = (inputs + 1) * (maxDecimalChars + 1) + 1;
     int32_t p = 0;
     for (; p < fullRows; ++p) {
+        if (interruptedAt(p)) return false;
         char* out = dump.room(rowBytes);
         out = writeDecimal(out, p);
         *out++ = '\t';
@@ -46,6 +54,7 @@ void writeDumpRows(TextFileWriter& dump, const RunStatistics& statistics)
     // run) is shorter than the table: its cells past its end stay empty
     // rather than show samples that were never received.
     for (; p < rows; ++p) {
+        if (interruptedAt(p)) return false;
         char* out = dump.room(rowBytes);
         out = writeDecimal(out, p);
         *out++ = '\t';
@@ -56,4 +65,5 @@ void writeDumpRows(TextFileWriter& dump, const RunStatistics& statistics)
         *out++ = '\n';
         dump.commit(out);
     }
+    return true;
 }

@@ -6,4 +6,6 @@
 #include "report/run_statistics.h"
 #include "report/text_file_writer.h"
 
-void writeDumpRows(TextFileWriter& dump, const RunStatistics& statistics);
+// False when an interruption of the test (Ctrl-C, termination) stopped
+// the table before its last row.
+bool writeDumpRows(TextFileWriter& dump, const RunStatistics& statistics);

@@ -127,7 +127,7 @@ void writeCountersLine()
     if (const int error = results.finish(false)) noteResultsError(error);
 }
 
-void writeRunReport(int32_t runNumber, const RunStatistics& statistics)
+bool writeRunReport(int32_t runNumber, const RunStatistics& statistics)
 {
     char dumpName[64];
     std::snprintf(dumpName, sizeof dumpName, "ASIO PCM(Run %d).txt", runNumber);
@@ -136,7 +136,7 @@ void writeRunReport(int32_t runNumber, const RunStatistics& statistics)
     if (!dumpFile) {
         warnCannotCreate(dumpName, errno != 0 ? errno : EIO);
         endResultsBlock();
-        return;
+        return true;
     }
 
     TextFileWriter results(testState.resultsFile.get());
@@ -159,12 +159,18 @@ void writeRunReport(int32_t runNumber, const RunStatistics& statistics)
     if (const int error = results.finish(false)) noteResultsError(error);
 
     dump.text("Position\tvalues\n");
-    writeDumpRows(dump, statistics);
+    const bool whole = writeDumpRows(dump, statistics);
     int dumpError = dump.finish(false);
     errno = 0;
     const bool closeFailed = std::fclose(dumpFile.release()) != 0;
     if (closeFailed && dumpError == 0) dumpError = errno != 0 ? errno : EIO;
-    if (dumpError != 0) warnCannotWrite(dumpName, dumpError);
+    // A table cut short would read as a run that streamed less; no file is
+    // better than that one.
+    if (!whole)
+        std::remove(dumpName);
+    else if (dumpError != 0)
+        warnCannotWrite(dumpName, dumpError);
 
     endResultsBlock();
+    return whole;
 }

@@ -26,5 +26,6 @@ void writeCountersLine();
 // Creates the run's dump file and, when that worked, writes the run's block
 // to the results file and the dump table. Ends the run's part of the
 // results file: a write to it that failed since the counters line is
-// warned about here, once.
-void writeRunReport(int32_t runNumber, const RunStatistics& statistics);
+// warned about here, once. False when an interruption of the test stopped
+// the dump table: the dump file, cut short, is then removed.
+bool writeRunReport(int32_t runNumber, const RunStatistics& statistics);

@@ -22,7 +22,7 @@ int32_t sliceLengthFor(double sampleRate)
 
 }  // namespace
 
-void analyseRun(int32_t runNumber)
+bool analyseRun(int32_t runNumber)
 {
     TestState& s = testState;
     writeCountersLine();
@@ -52,9 +52,10 @@ void analyseRun(int32_t runNumber)
         scanPeaks(recording.data(), count, sliceLength, statistics.inputs[static_cast<size_t>(i)]);
     }
 
-    writeRunReport(runNumber, statistics);
+    const bool whole = writeRunReport(runNumber, statistics);
 
     // Every recording, not only those of this run's channels: the next run
     // starts empty whatever its channel counts. The storage stays.
     for (SampleRecording& recording : s.captures) recording.clear();
+    return whole;
 }

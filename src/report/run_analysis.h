@@ -6,5 +6,6 @@
 #include <cstdint>
 
 // `runNumber` counts from 0 and names the run's dump file. Main thread,
-// after the driver has been stopped and released.
-void analyseRun(int32_t runNumber);
+// after the driver has been stopped and released. False when an
+// interruption of the test cut the dump file short (it is removed).
+bool analyseRun(int32_t runNumber);

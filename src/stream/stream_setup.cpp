@@ -105,6 +105,14 @@ bool setupStreams()
         return false;
     }
 
+    // The channel line shows the driver's own counts; that only the first
+    // 32 of each are tested would otherwise go unsaid.
+    if (s.reportedOutputChannels > maxChannelsPerDirection)
+        console::warning("the driver reports ", s.reportedOutputChannels, " outputs; the first ",
+                         maxChannelsPerDirection, " are tested");
+    if (s.inputChannelCount > maxChannelsPerDirection)
+        console::warning("the driver reports ", s.inputChannelCount, " inputs; the first ", maxChannelsPerDirection,
+                         " are tested");
     s.outputChannelCount = std::min(s.reportedOutputChannels, maxChannelsPerDirection);
     s.inputChannelCount = std::min(s.inputChannelCount, maxChannelsPerDirection);
     const int32_t outputCount = usedOutputChannels();

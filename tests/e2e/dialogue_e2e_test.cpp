@@ -78,7 +78,7 @@ TEST(DialogueEndToEnd, FrequencyAnswerChoosesTheSignal)
 
 TEST(DialogueEndToEnd, DeviceAnswerOutsideTheListIsRejected)
 {
-    const std::string head = expected::questionsUpToDrivers() + "0 Alpha\n1 Beta\nWhich device (enter number from list)?\n";
+    const std::string head = expected::questionsUpToDrivers() + "0 Alpha\n1 Beta\nWhich device (enter number from list)?";
     for (const char* device : {"2", "-1", "x"}) {
         SCOPED_TRACE(device);
         const HarnessResult r = harnessRunner().run(std::string("1 40 440 ") + device + " 1\n", twoDrivers);
@@ -112,7 +112,7 @@ TEST(DialogueEndToEnd, UnreadableRunCountFailsEveryLaterAnswer)
 
     r = harnessRunner().run("many\n40\n440\n1\n1\n", twoDrivers);
     EXPECT_EQ(r.out, expected::questionsUpToDrivers() +
-                         "0 Alpha\n1 Beta\nWhich device (enter number from list)?\n"
+                         "0 Alpha\n1 Beta\nWhich device (enter number from list)?"
                          "Invalid device number. Vaid values range from 0 to 1\n");
     EXPECT_EQ(r.exitCode, 0);
 }

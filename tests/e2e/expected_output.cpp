@@ -12,7 +12,7 @@ std::string questionsUpToDrivers()
            "Frequency in Hz of sinusoid (0 for pulse, -1 for staircase): ";
 }
 
-std::string rateList() { return "0 44.1 kHz\n1 48 kHz\n2 96 kHz\n3 192 kHz\nEnter sampling rate ID (left column):\n"; }
+std::string rateList() { return "0 44.1 kHz\n1 48 kHz\n2 96 kHz\n3 192 kHz\nEnter sampling rate ID (left column):"; }
 
 std::string initialised(const std::string& deviceName)
 {

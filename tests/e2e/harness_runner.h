@@ -66,6 +66,10 @@ struct RunStaging {
     // Called in the harness's own process just before it starts; false
     // ends that process with status 125.
     std::function<bool()> inHarnessProcess;
+    // Called in the test's process while the harness runs, with the
+    // harness's process id and the file its standard output goes to; the
+    // harness is waited for after it returns.
+    std::function<void(int pid, const std::string& stdoutPath)> whileRunning;
     // The harness's command-line arguments.
     std::vector<std::string> arguments;
 };

@@ -35,7 +35,7 @@ struct InputCase {
 
 std::string expectedOut(const InputCase& c)
 {
-    const std::string drivers = c.twoDriversListed ? "0 Alpha\n1 Beta\nWhich device (enter number from list)?\n"
+    const std::string drivers = c.twoDriversListed ? "0 Alpha\n1 Beta\nWhich device (enter number from list)?"
                                                    : "0 Loopback\n";
     switch (c.outcome) {
     case Outcome::durationRejected:

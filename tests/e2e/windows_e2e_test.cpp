@@ -85,7 +85,7 @@ TEST_F(WindowsEndToEnd, OneLibraryServesDifferentlyConfiguredDrivers)
         virtualDriver("Refusing", 3, {{"Fail", "\"init\""}, {"ErrorMessage", "\"Unplugged\""}}),
     };
     // The registry lists keys in name order, whatever order they were written in.
-    const std::string list = head("0 Plain\n1 Refusing\n2 Wide Float\nWhich device (enter number from list)?\n");
+    const std::string list = head("0 Plain\n1 Refusing\n2 Wide Float\nWhich device (enter number from list)?");
 
     expected::Setup wide;
     wide.outputs = 8;

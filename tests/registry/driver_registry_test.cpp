@@ -215,6 +215,10 @@ TEST_F(DriverRegistryTest, LoadByIndexOpensThatDriverWhereLoadByNameTakesTheFirs
                               "[HKEY_CLASSES_ROOT\\CLSID\\{A1A1A1A1-0000-4000-8000-00000000000A}\\InprocServer32]\n"
                               "@=\"test_server.so\"\n"
                               "[HKEY_CLASSES_ROOT\\CLSID\\{C3C3C3C3-0000-4000-8000-00000000000C}\\InprocServer32]\n"
+                              "@=\"test_server.so\"\n"
+                              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ASIO\\Third]\n"
+                              "\"CLSID\"=\"{B2B2B2B2-0000-4000-8000-00000000000B}\"\n\"Description\"=\"Same\"\n"
+                              "[HKEY_CLASSES_ROOT\\CLSID\\{B2B2B2B2-0000-4000-8000-00000000000B}\\InprocServer32]\n"
                               "@=\"test_server.so\"\n"),
               "");
     DriverRegistry registry;
@@ -224,8 +228,16 @@ TEST_F(DriverRegistryTest, LoadByIndexOpensThatDriverWhereLoadByNameTakesTheFirs
     ASSERT_TRUE(registry.loadByName("Same"));
     EXPECT_EQ(registry.currentIndex(), 0);
     EXPECT_EQ(driverNameOf(testState.currentDriver), "Test Driver A");
-    EXPECT_FALSE(registry.loadByIndex(2));
+    EXPECT_FALSE(registry.loadByIndex(3));
     EXPECT_EQ(registry.currentIndex(), 0);  // nothing was closed
+
+    // The refused one shares the name too: the one open before is found
+    // again by its index, and the refusal is what the registry tells.
+    ASSERT_TRUE(registry.loadByIndex(1));
+    EXPECT_FALSE(registry.loadByIndex(2));
+    EXPECT_EQ(registry.currentIndex(), 1);
+    EXPECT_EQ(driverNameOf(testState.currentDriver), "Test Driver C");
+    EXPECT_NE(registry.lastOpenError().find("0x80040111"), std::string::npos) << registry.lastOpenError();
     registry.closeCurrent();
     EXPECT_EQ(liveTestDrivers(), 0);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "control/test_state.h"
+#include "platform/interruption.h"
 #include "report/report_files.h"
 #include "report/report_folder.h"
 #include "report/run_analysis.h"
@@ -91,6 +92,26 @@ TEST_F(SmallRunTest, WritesBothFilesByteForByte)
     EXPECT_EQ(out(), "");
     EXPECT_EQ(err(), "");
     expectAllRecordingsEmpty();
+}
+
+// An interruption stops the dump table at once: the run's block, written
+// before the table, stays; the table cut short goes with its file.
+TEST_F(SmallRunTest, AnInterruptedDumpIsRemovedAndTheBlockStays)
+{
+    openResults();
+    simulateInterruption(130);
+    const bool whole = analyseRun(2);
+    simulateInterruption(0);
+    testState.resultsFile.reset();
+    EXPECT_FALSE(whole);
+    EXPECT_EQ(readFile("ASIO Results.txt"), resultsBlock());
+    EXPECT_EQ(readFile("ASIO PCM(Run 2).txt"), "<missing>");
+    EXPECT_EQ(err(), "");
+    expectAllRecordingsEmpty();
+
+    fillRun();
+    EXPECT_TRUE(analyseRun(3));
+    EXPECT_EQ(readFile("ASIO PCM(Run 3).txt"), dump());
 }
 
 TEST_F(SmallRunTest, WithoutResultsFileTheDumpIsStillWritten)

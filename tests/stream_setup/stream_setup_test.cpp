@@ -136,6 +136,33 @@ TEST_F(StreamSetupTest, UsesAtMostThirtyTwoChannelsEachWay)
     EXPECT_EQ(testState.captures[63].capacity(), 48000u);
 }
 
+// Standard output keeps the driver's counts; what is left out of the test
+// is told on standard error, once per direction that has more than 32.
+TEST_F(StreamSetupTest, ChannelsPastThirtyTwoAreToldOnStandardError)
+{
+    const struct {
+        ASIOLong outputs, inputs;
+        const char* err;
+    } cases[] = {
+        {32, 32, ""},
+        {33, 2, "warning: the driver reports 33 outputs; the first 32 are tested\n"},
+        {2, 64, "warning: the driver reports 64 inputs; the first 32 are tested\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.outputs * 100 + c.inputs);
+        resetTestState();
+        clearOutput();
+        FakeDriver fresh;
+        fresh.outputs = c.outputs;
+        fresh.inputs = c.inputs;
+        testState.currentDriver = &fresh;
+        testState.staircaseMode = true;
+        ASSERT_TRUE(setupStreams());
+        EXPECT_EQ(err(), c.err);
+        testState.currentDriver = nullptr;
+    }
+}
+
 // Every way a setup can fail (or stop short), with what it prints and how
 // far it gets with the driver.
 struct FailureCase {

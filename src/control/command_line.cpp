@@ -9,6 +9,7 @@
 #include "control/driver_list.h"
 #include "control/driver_probe.h"
 #include "control/probe_output.h"
+#include "platform/interruption.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ void describeOptions(CLI::App& app, CommandLine& line)
     app.footer(
         "Without options loopcheck asks its questions on the console and runs the test.\n"
         "Exit status: 0 done, 1 the probed driver could not be opened or initialised,\n"
-        "2 a bad option.");
+        "2 a bad option, 130 or 143 the probe was interrupted.");
     app.add_flag("--version", line.version, "Print the version and exit");
     CLI::Option* list = app.add_flag("--list", line.list,
                                      "List every driver entry of the registry, and the entries passed over");
@@ -113,6 +114,13 @@ int runCommandLine(int argc, char** argv, std::istream& in)
     else
         writeProbeTable(report, console::out());
     console::out().flush();
+    if (report.stream.interrupted) {
+        console::err() << "error: the probe of driver " << line.probe << " was interrupted (" << interruptionName()
+                       << ")\n";
+        console::err().flush();
+        interruptionHandled();
+        return interruptionStatus();
+    }
     if (!probed) {
         console::err() << "error: driver " << line.probe << " could not be "
                        << (report.opened ? "initialised: " + report.initError : "opened: " + report.openError)

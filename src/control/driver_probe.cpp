@@ -5,13 +5,14 @@
 #include <cmath>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "control/probe_callbacks.h"
+#include "control/run_progress.h"
 #include "control/test_state.h"
 #include "driver/driver_registry.h"
+#include "platform/interruption.h"
 
 const double probedSampleRates[13] = {8000,  11025, 16000,  22050,  32000,  44100, 48000,
                                       88200, 96000, 176400, 192000, 352800, 384000};
@@ -244,12 +245,14 @@ void runStream(IASIO& driver, CallLog& log, ProbeReport& report)
     }
     setProbeOutputReady(report.outputReadyResult == ASE_OK);
 
+    // Ctrl-C while the driver streams stops it before the process ends.
+    catchInterruptions();
     setProbePhase(ProbePhase::start);
     setProbeStreaming(true);
     const bool started = log.error("start", [&] { return driver.start(); }) == ASE_OK;
     if (started) {
         setProbePhase(ProbePhase::streaming);
-        std::this_thread::sleep_for(std::chrono::duration<double>(stream.seconds));
+        stream.interrupted = !pauseUnlessInterrupted(static_cast<int32_t>(std::lround(stream.seconds * 1000.0)));
         setProbePhase(ProbePhase::stop);
         log.error("stop", [&] { return driver.stop(); });
         setProbeStreaming(false);

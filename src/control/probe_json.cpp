@@ -101,6 +101,7 @@ json describe(const ProbeReport& report)
         stream["notRunBecause"] = s.notRunBecause;
     } else {
         const bool timed = s.measuredRate > 0.0;
+        stream["interrupted"] = s.interrupted;
         stream["callbacks"] = s.callbacks;
         stream["timeInfoCallbacks"] = s.timeInfoCallbacks;
         stream["plainCallbacks"] = s.plainCallbacks;

@@ -55,6 +55,7 @@ struct ProbeMessage {
 // The callbacks of the short stream, counted and timed.
 struct ProbeStream {
     bool ran = false;                // buffers were created and the driver started
+    bool interrupted = false;        // Ctrl-C or termination ended it early
     std::string notRunBecause;       // set when it did not run
     double nominalRate = 0.0;        // 0 when the driver's rate is not known
     int32_t bufferSize = 0;

@@ -191,6 +191,8 @@ void writeStream(const ProbeStream& s, std::ostream& out)
         stream.write(out);
         return;
     }
+    if (s.interrupted)
+        stream.row({"interrupted", "yes: the figures cover the time it streamed"});
     stream.row({"callbacks", std::to_string(s.callbacks)});
     stream.row({"time info", std::string(s.timeInfoCallbacks > 0 ? "yes" : "no") + " (" +
                                  std::to_string(s.timeInfoCallbacks) + " bufferSwitchTimeInfo, " +

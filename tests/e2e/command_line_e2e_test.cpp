@@ -4,12 +4,17 @@
 // Wine); the probe's figures are read from its JSON document.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "case_helpers.h"
@@ -450,6 +455,43 @@ TEST(DriverProbe, DriversThatCannotBeOpenedOrInitialisedGiveStatus1)
             << p.result.err;
         EXPECT_EQ(p.result.files(), std::vector<std::string>{});
     }
+}
+
+// Whether process pid has a handler of its own for SIGINT.
+bool catchesInterrupt(int pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("SigCgt:", 0) == 0)
+            return (std::stoull(line.substr(7), nullptr, 16) & (1ull << (SIGINT - 1))) != 0;
+    }
+    return false;
+}
+
+TEST(DriverProbe, CtrlCStopsTheStreamReportsWhatStreamedAndEndsWithStatus130)
+{
+    if (wineRunner() != nullptr) GTEST_SKIP() << "the signal is sent to the native build's process";
+    RunStaging staging;
+    staging.arguments = {"--probe", "0", "--json", "--seconds", "60"};
+    staging.whileRunning = [](int pid, const std::string&) {
+        // The handler is installed just before the driver starts.
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!catchesInterrupt(pid) && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        kill(pid, SIGINT);
+    };
+    const auto started = std::chrono::steady_clock::now();
+    const HarnessResult r = NativeRunner().run("", {driver("Interrupted", 14)}, staging);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    EXPECT_EQ(r.exitCode, 130);
+    EXPECT_EQ(firstLine(r.err), "error: the probe of driver 0 was interrupted (SIGINT)");
+    const json report = json::parse(r.out, nullptr, false);
+    ASSERT_FALSE(report.is_discarded()) << r.out;
+    EXPECT_EQ(report["stream"]["interrupted"], true);
+    EXPECT_GT(report["stream"]["callbacks"].get<int>(), 10);
+    EXPECT_EQ(callOf(report, "stop")["ok"], true);
+    EXPECT_EQ(callOf(report, "disposeBuffers")["ok"], true);
 }
 
 TEST(DriverProbe, TableShowsTheAnswersAndTheStream)

@@ -1,6 +1,6 @@
 #include <iostream>
 
-#include "control/dialogue.h"
+#include "control/command_line.h"
 #include "platform/standard_streams.h"
 
 namespace {
@@ -12,4 +12,4 @@ __attribute__((constructor(101))) void guardStandardStreams() { openClosedStanda
 
 }  // namespace
 
-int main() { return runTestDialogue(std::cin); }
+int main(int argc, char** argv) { return runCommandLine(argc, argv, std::cin); }

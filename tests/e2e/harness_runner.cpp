@@ -105,6 +105,14 @@ HarnessResult NativeRunner::run(const std::string& answers, const std::vector<Vi
     return run(answers, drivers, RunStaging{});
 }
 
+HarnessResult NativeRunner::runWithArguments(const std::vector<std::string>& arguments,
+                                             const std::vector<VirtualDriverEntry>& drivers)
+{
+    RunStaging staging;
+    staging.arguments = arguments;
+    return run("", drivers, staging);
+}
+
 HarnessResult NativeRunner::run(const std::string& answers, const std::vector<VirtualDriverEntry>& drivers,
                                 const RunStaging& staging)
 {
@@ -117,6 +125,12 @@ HarnessResult NativeRunner::run(const std::string& answers, const std::vector<Vi
     writeWhole(registry, registryText(drivers, LOOPCHECK_DRIVER_LIBRARY));
     writeWhole(root + "/answers", answers);
     if (staging.prepareFolder) staging.prepareFolder(result.folder);
+    // Made before the fork: the child only calls what is safe there.
+    std::vector<std::string> words = {LOOPCHECK_EXECUTABLE};
+    words.insert(words.end(), staging.arguments.begin(), staging.arguments.end());
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
 
     const pid_t child = fork();
     if (child == 0) {
@@ -129,7 +143,7 @@ HarnessResult NativeRunner::run(const std::string& answers, const std::vector<Vi
         dup2(err, 2);
         setenv("LOOPCHECK_REGISTRY", registry.c_str(), 1);
         if (staging.inHarnessProcess && !staging.inHarnessProcess()) _exit(125);
-        execl(LOOPCHECK_EXECUTABLE, LOOPCHECK_EXECUTABLE, static_cast<char*>(nullptr));
+        execv(LOOPCHECK_EXECUTABLE, argv.data());
         _exit(127);
     }
     if (child > 0 && staging.whileRunning) staging.whileRunning(child, root + "/stdout");

@@ -50,6 +50,10 @@ class HarnessRunner {
 public:
     virtual ~HarnessRunner() = default;
     virtual HarnessResult run(const std::string& answers, const std::vector<VirtualDriverEntry>& drivers) = 0;
+    // The harness started with these command-line arguments, standard
+    // input empty.
+    virtual HarnessResult runWithArguments(const std::vector<std::string>& arguments,
+                                           const std::vector<VirtualDriverEntry>& drivers) = 0;
     // How the platform ends a line in files opened in text mode.
     virtual std::string lineEnd() const = 0;
 };
@@ -66,6 +70,8 @@ struct RunStaging {
     // harness's process id and the file its standard output goes to; the
     // harness is waited for after it returns.
     std::function<void(int pid, const std::string& stdoutPath)> whileRunning;
+    // The harness's command-line arguments.
+    std::vector<std::string> arguments;
 };
 
 // The native build of the harness and its virtual driver library.
@@ -74,6 +80,8 @@ public:
     HarnessResult run(const std::string& answers, const std::vector<VirtualDriverEntry>& drivers) override;
     HarnessResult run(const std::string& answers, const std::vector<VirtualDriverEntry>& drivers,
                       const RunStaging& staging);
+    HarnessResult runWithArguments(const std::vector<std::string>& arguments,
+                                   const std::vector<VirtualDriverEntry>& drivers) override;
     std::string lineEnd() const override { return "\n"; }
 };
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "e2e_runner_choice.h"
 #include "expected_output.h"
@@ -108,6 +109,29 @@ TEST_F(WindowsEndToEnd, OneLibraryServesDifferentlyConfiguredDrivers)
         EXPECT_MATCHES(r.out, list + c.out);
         EXPECT_EQ(r.exitCode, 0);
     }
+}
+
+TEST_F(WindowsEndToEnd, ProbeReadsTheDllsRecordsAndTimesItsClock)
+{
+    // Channel names, clock sources and the time record cross the interface
+    // as records of the build's own layout, from a DLL found through the
+    // real class registry.
+    const HarnessResult r =
+        wine().runWithArguments({"--probe", "0", "--json", "--seconds", "1"},
+                                {virtualDriver("Probed", 1, {{"Inputs", "dword:00000003"},
+                                                             {"SampleRates", "\"88200\""}})});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const nlohmann::json report = nlohmann::json::parse(r.out, nullptr, false);
+    ASSERT_FALSE(report.is_discarded()) << r.out;
+    const std::string server = report["server"];
+    EXPECT_NE(server.find("loopcheck_loopback.dll"), std::string::npos) << server;
+    EXPECT_EQ(report["channels"]["list"][2]["name"], "Loopback In 3");
+    EXPECT_EQ(report["channels"]["list"][3]["name"], "Loopback Out 1");
+    EXPECT_EQ(report["clockSources"][0]["name"], "Internal");
+    const nlohmann::json& stream = report["stream"];
+    EXPECT_EQ(stream["usedTimeInfo"], true);
+    EXPECT_NEAR(stream["measuredRate"].get<double>(), 88200.0, 882.0);
+    EXPECT_EQ(stream["samplePosition"]["difference"], 0);
 }
 
 TEST_F(WindowsEndToEnd, LongestRunAtTheHighestRateCannotBeReservedIn32Bits)

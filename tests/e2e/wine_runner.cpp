@@ -220,12 +220,14 @@ bool WineRunner::setRegistry(const std::vector<VirtualDriverEntry>& drivers, con
     return false;
 }
 
-HarnessResult WineRunner::startHarness(const std::string& answers, HarnessResult result) const
+HarnessResult WineRunner::startHarness(const std::string& answers, HarnessResult result,
+                                       const std::vector<std::string>& arguments) const
 {
     const std::string root = result.scratch->path();
     writeWhole(root + "/answers", answers);
     Command harness;
     harness.arguments = {buildFolder_ + "/loopcheck.exe"};
+    harness.arguments.insert(harness.arguments.end(), arguments.begin(), arguments.end());
     harness.input = root + "/answers";
     harness.output = root + "/stdout";
     harness.error = root + "/stderr";
@@ -256,6 +258,16 @@ HarnessResult WineRunner::run(const std::string& answers, const std::vector<Virt
     PrefixLock lock(lockFile_);
     if (!setRegistry(drivers, result.scratch->path(), &result.err)) return result;
     return startHarness(answers, result);
+}
+
+HarnessResult WineRunner::runWithArguments(const std::vector<std::string>& arguments,
+                                           const std::vector<VirtualDriverEntry>& drivers)
+{
+    HarnessResult result;
+    if (!startCase(result)) return result;
+    PrefixLock lock(lockFile_);
+    if (!setRegistry(drivers, result.scratch->path(), &result.err)) return result;
+    return startHarness("", result, arguments);
 }
 
 HarnessResult WineRunner::runSelfRegistered(const std::string& answers, HarnessResult* registration)

@@ -31,6 +31,8 @@ public:
     static std::unique_ptr<WineRunner> fromEnvironment();
 
     HarnessResult run(const std::string& answers, const std::vector<VirtualDriverEntry>& drivers) override;
+    HarnessResult runWithArguments(const std::vector<std::string>& arguments,
+                                   const std::vector<VirtualDriverEntry>& drivers) override;
     std::string lineEnd() const override { return "\r\n"; }
 
     // Empties the drivers key, lets the virtual driver register itself with
@@ -53,7 +55,8 @@ private:
     // by the build's DLL; the files it takes go to `folder`.
     bool setRegistry(const std::vector<VirtualDriverEntry>& drivers, const std::string& folder,
                      std::string* problem) const;
-    HarnessResult startHarness(const std::string& answers, HarnessResult result) const;
+    HarnessResult startHarness(const std::string& answers, HarnessResult result,
+                               const std::vector<std::string>& arguments = {}) const;
 
     std::string buildFolder_;
     std::string windowsArch_;

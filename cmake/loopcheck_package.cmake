@@ -16,7 +16,7 @@ endif()
 
 set(CPACK_PACKAGE_NAME loopcheck)
 set(CPACK_PACKAGE_VENDOR "loopcheck")
-set(CPACK_PACKAGE_VERSION 0.1.0)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Console test harness for ASIO audio interfaces")
 set(CPACK_PACKAGE_DESCRIPTION
   "loopcheck streams a known test signal on every output of an ASIO driver, records every input, and writes what the inputs received to report files. Comes with a virtual loopback driver and the dump analyser loopcheck-analyse.")

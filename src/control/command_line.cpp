@@ -4,7 +4,7 @@
 #include <string>
 
 #include "control/build_version.h"
-#include "control/console.h"
+#include "record/console.h"
 #include "control/dialogue.h"
 #include "control/driver_list.h"
 #include "control/driver_probe.h"

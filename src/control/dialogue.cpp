@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "control/answer_reader.h"
-#include "control/console.h"
+#include "record/console.h"
 #include "control/run_progress.h"
 #include "control/run_sequence.h"
-#include "control/test_state.h"
+#include "record/test_state.h"
 #include "driver/driver_registry.h"
 #include "platform/interruption.h"
 #include "report/report_files.h"

@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "control/test_state.h"
+#include "record/test_state.h"
 #include "control/text_table.h"
 #include "driver/driver_registry.h"
 

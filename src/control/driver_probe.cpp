@@ -10,7 +10,7 @@
 
 #include "control/probe_callbacks.h"
 #include "control/run_progress.h"
-#include "control/test_state.h"
+#include "record/test_state.h"
 #include "driver/driver_registry.h"
 #include "platform/interruption.h"
 

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "control/console.h"
+#include "record/console.h"
 #include "control/run_progress.h"
-#include "control/test_state.h"
+#include "record/test_state.h"
 #include "driver/driver_registry.h"
 #include "platform/interruption.h"
 #include "report/run_analysis.h"

@@ -5,7 +5,7 @@
 #include <new>
 #include <string>
 
-#include "control/test_state.h"
+#include "driver/current_driver.h"
 #include "platform/com_failure.h"
 #include "platform/win32_api.h"
 
@@ -277,20 +277,20 @@ int DriverRegistry::openByIndex(int32_t index)
         return errAlreadyOpen;
     }
     const HRESULT result = CoCreateInstance(record->clsid, nullptr, CLSCTX_INPROC_SERVER, record->clsid,
-                                            reinterpret_cast<LPVOID*>(&testState.currentDriver));
+                                            reinterpret_cast<LPVOID*>(&currentDriverSlot()));
     if (result != S_OK) {
         // A server that answers with anything but S_OK may still have
         // handed out an object; nobody would release it.
-        if (testState.currentDriver != nullptr)
-            testState.currentDriver->Release();
-        testState.currentDriver = nullptr;
+        if (currentDriverSlot() != nullptr)
+            currentDriverSlot()->Release();
+        currentDriverSlot() = nullptr;
         lastOpenError_ = "driver \"" + std::string(record->name) + "\" could not be created: ";
         if (record->clsid == CLSID{})
             lastOpenError_ += "its class identifier \"" + record->clsidText + "\" does not parse; ";
         lastOpenError_ += describeCreateFailure(result);
         return result;
     }
-    record->instance.reset(testState.currentDriver);
+    record->instance.reset(currentDriverSlot());
     return 0;
 }
 
@@ -338,7 +338,7 @@ bool DriverRegistry::switchTo(int32_t index, bool reopenByName)
         currentIndex_ = index;
         return true;
     }
-    testState.currentDriver = nullptr;
+    currentDriverSlot() = nullptr;
     const bool reopen = reopenByName ? previous[0] != '\0' && std::strcmp(previous, candidate) != 0
                                      : previousIndex >= 0 && previousIndex != index;
     if (reopen) {
@@ -379,7 +379,7 @@ int initialiseDriver(ASIODriverInfo& info)
 {
     info.driverVersion = 0;
     copyText(info.name, sizeof info.name, "No ASIO Driver");
-    IASIO* driver = testState.currentDriver;
+    IASIO* driver = currentDriverSlot();
     if (driver == nullptr)
         return ASE_NotPresent;
 
@@ -394,6 +394,6 @@ int initialiseDriver(ASIODriverInfo& info)
     info.errorMessage[sizeof info.errorMessage - 1] = '\0';
     // The instance stays with driverLoader's current record, which releases
     // it on the next close or load.
-    testState.currentDriver = nullptr;
+    currentDriverSlot() = nullptr;
     return ASE_NotPresent;
 }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "control/test_state.h"
+#include "record/test_state.h"
 #include "platform/interruption.h"
 
 namespace {

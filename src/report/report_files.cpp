@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "control/console.h"
+#include "record/console.h"
 #include "report/dump_table.h"
 #include "report/text_file_writer.h"
 

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "control/test_state.h"
+#include "record/test_state.h"
 #include "report/run_statistics.h"
 
 extern const char resultsFileName[];

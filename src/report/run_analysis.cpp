@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "control/test_state.h"
+#include "record/test_state.h"
 #include "report/input_scan.h"
 #include "report/report_files.h"
 #include "report/run_statistics.h"

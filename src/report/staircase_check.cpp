@@ -1,7 +1,7 @@
 #include "report/staircase_check.h"
 
-#include "control/console.h"
-#include "control/test_state.h"
+#include "record/console.h"
+#include "record/test_state.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "control/test_state.h"
+#include "record/test_state.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // the test record (time-info mode and the latencies) and the console.
 #include "stream/driver_callbacks.h"
 
-#include "control/console.h"
-#include "control/test_state.h"
+#include "record/console.h"
+#include "record/test_state.h"
 #include "stream/buffer_switch.h"
 
 void sampleRateDidChange(ASIOSampleRate /*sRate*/)

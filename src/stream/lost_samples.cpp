@@ -1,7 +1,7 @@
 #include "stream/lost_samples.h"
 
-#include "control/console.h"
-#include "control/test_state.h"
+#include "record/console.h"
+#include "record/test_state.h"
 
 void reportLostSamples()
 {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "control/console.h"
-#include "control/test_state.h"
+#include "record/console.h"
+#include "record/test_state.h"
 #include "stream/buffer_switch.h"
 #include "stream/driver_callbacks.h"
 #include "stream/test_signal.h"

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "control/console.h"
-#include "control/sample_memory.h"
-#include "control/test_state.h"
+#include "record/console.h"
+#include "record/sample_memory.h"
+#include "record/test_state.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "control/sample_recording.h"
+#include "record/sample_recording.h"
 
 #include <cstring>
 
-#include "control/sample_memory.h"
+#include "record/sample_memory.h"
 
 namespace {
 

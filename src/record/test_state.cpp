@@ -1,10 +1,13 @@
-#include "control/test_state.h"
+#include "record/test_state.h"
 
 #include <algorithm>
 
-#include "control/sample_memory.h"
+#include "driver/current_driver.h"
+#include "record/sample_memory.h"
 
 TestState testState;
+
+IASIO*& currentDriverSlot() { return testState.currentDriver; }
 
 void SignalDeleter::operator()(uint32_t* block) const { releaseSampleMemory(block); }
 

@@ -1,4 +1,4 @@
-#include "control/sample_memory.h"
+#include "record/sample_memory.h"
 
 #include <atomic>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "control/console.h"
+#include "record/console.h"
 
 #include <atomic>
 #include <iostream>

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "control/sample_recording.h"
+#include "record/sample_recording.h"
 #include "driver/asio_interface.h"
 
 constexpr int32_t maxChannelsPerDirection = 32;

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "control/test_state.h"
+#include "record/test_state.h"
 #include "report/run_analysis.h"
 #include "report/report_files.h"
 

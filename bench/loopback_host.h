@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "control/console.h"
-#include "control/sample_memory.h"
-#include "control/test_state.h"
+#include "record/console.h"
+#include "record/sample_memory.h"
+#include "record/test_state.h"
 #include "driver/asio_interface.h"
 #include "stream/buffer_switch.h"
 #include "stream/driver_callbacks.h"

@@ -20,10 +20,10 @@
 #include <vector>
 #include <fcntl.h>
 
-#include "control/console.h"
+#include "record/console.h"
 #include "control/dialogue.h"
 #include "control/run_sequence.h"
-#include "control/test_state.h"
+#include "record/test_state.h"
 #include "platform/posix/registry_file.h"
 #include "report/report_files.h"
 

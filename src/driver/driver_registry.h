@@ -65,7 +65,7 @@ public:
     int fillNames(char** names, int maxCount) const;
     // Writes the cut name of driver index into the 32-byte buffer out.
     int nameOf(int32_t index, char* out) const;
-    // Instantiates driver index into testState.currentDriver.
+    // Instantiates driver index into the current-driver slot (testState.currentDriver).
     int openByIndex(int32_t index);
     // Releases the driver opened through this registry, if any. The caller
     // clears testState.currentDriver.

@@ -2,7 +2,7 @@
 
 #include <cfloat>
 
-#include "control/test_state.h"
+#include "record/test_state.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "control/test_state.h"
+#include "record/test_state.h"
 #include "driver/driver_registry.h"
 #include "registry_fixture.h"
 #include "servers/test_classes.h"

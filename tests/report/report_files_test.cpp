@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "control/test_state.h"
+#include "record/test_state.h"
 #include "platform/interruption.h"
 #include "report/report_files.h"
 #include "report/report_folder.h"

@@ -4,7 +4,7 @@
 #include <iterator>
 #include <random>
 
-#include "control/test_state.h"
+#include "record/test_state.h"
 #include "report/report_files.h"
 
 void ReportTest::SetUp()

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "control/test_state.h"
+#include "record/test_state.h"
 #include "report/report_folder.h"
 #include "report/run_analysis.h"
 

@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include "control/sample_memory.h"
-#include "control/test_state.h"
+#include "record/sample_memory.h"
+#include "record/test_state.h"
 #include "stream/buffer_switch.h"
 #include "stream/lost_samples.h"
 #include "support/fake_driver.h"

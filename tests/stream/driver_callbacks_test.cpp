@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "control/test_state.h"
+#include "record/test_state.h"
 #include "stream/driver_callbacks.h"
 #include "support/fake_driver.h"
 #include "support/test_state_fixture.h"

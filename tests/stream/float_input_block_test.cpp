@@ -10,7 +10,7 @@
 #include <limits>
 #include <vector>
 
-#include "control/test_state.h"
+#include "record/test_state.h"
 #include "stream/buffer_switch.h"
 #include "support/test_state_fixture.h"
 

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "control/sample_memory.h"
-#include "control/test_state.h"
+#include "record/sample_memory.h"
+#include "record/test_state.h"
 #include "stream/test_signal.h"
 #include "support/test_state_fixture.h"
 

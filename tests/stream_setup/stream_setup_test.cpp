@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "control/sample_memory.h"
-#include "control/test_state.h"
+#include "record/sample_memory.h"
+#include "record/test_state.h"
 #include "stream/buffer_switch.h"
 #include "stream/driver_callbacks.h"
 #include "stream/stream_setup.h"

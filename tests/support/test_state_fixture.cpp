@@ -2,9 +2,9 @@
 
 #include <cfloat>
 
-#include "control/console.h"
-#include "control/sample_memory.h"
-#include "control/test_state.h"
+#include "record/console.h"
+#include "record/sample_memory.h"
+#include "record/test_state.h"
 
 void resetTestStateAndLimits()
 {

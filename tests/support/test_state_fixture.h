@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "control/test_state.h"
+#include "record/test_state.h"
 
 // The record back at its start values, and no limit on sample memory.
 void resetTestStateAndLimits();

@@ -9,7 +9,7 @@ if(TARGET loopcheck-analyse)
 endif()
 
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${LOOPCHECK_INSTALL_DOCDIR})
-file(GLOB loopcheck_doc_pages CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md)
+file(GLOB loopcheck_doc_pages CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md ${PROJECT_SOURCE_DIR}/docs/*.png)
 if(loopcheck_doc_pages)
   install(FILES ${loopcheck_doc_pages} DESTINATION ${LOOPCHECK_INSTALL_DOCDIR}/docs)
 endif()

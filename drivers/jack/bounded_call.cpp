@@ -6,7 +6,7 @@
 #include <system_error>
 #include <thread>
 
-#include "module_usage.h"
+#include "common/module_usage.h"
 
 namespace {
 

@@ -1,31 +1,29 @@
 // The entry points every in-process server exports. Any class identifier
 // is served: its settings decide which server and ports the objects use.
 #include <new>
+#include <utility>
 
-#include "class_factory.h"
-#include "module_usage.h"
+#include "common/server_entry.h"
+#include "jack_driver.h"
+#include "jack_settings.h"
 
-#ifdef _WIN32
-#define BRIDGE_EXPORT STDAPI
-#else
-#define BRIDGE_EXPORT extern "C" __attribute__((visibility("default"))) HRESULT
-#endif
+namespace {
 
-BRIDGE_EXPORT DllGetClassObject(REFCLSID clsid, REFIID iid, void** object)
+HRESULT makeJackDriver(REFCLSID clsid, void** object)
 {
-    if (object == nullptr)
-        return E_POINTER;
-    *object = nullptr;
-    if (!IsEqualGUID(iid, IID_IClassFactory) && !IsEqualGUID(iid, IID_IUnknown))
-        return E_NOINTERFACE;
-    JackClassFactory* factory = new (std::nothrow) JackClassFactory(clsid);
-    if (factory == nullptr)
+    JackSettings settings = readJackSettings(clsid);
+    JackDriver* driver = new (std::nothrow) JackDriver(clsid, std::move(settings));
+    if (driver == nullptr)
         return E_OUTOFMEMORY;
-    *object = static_cast<IClassFactory*>(factory);
+    *object = static_cast<IASIO*>(driver);
     return S_OK;
 }
 
-BRIDGE_EXPORT DllCanUnloadNow()
+}  // namespace
+
+LOOPCHECK_DRIVER_EXPORT DllGetClassObject(REFCLSID clsid, REFIID iid, void** object)
 {
-    return module_usage::inUse() ? S_FALSE : S_OK;
+    return serveClassObject(clsid, iid, object, &makeJackDriver);
 }
+
+LOOPCHECK_DRIVER_EXPORT DllCanUnloadNow() { return answerCanUnloadNow(); }

@@ -1,7 +1,6 @@
 #include "jack_driver.h"
 
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,19 +8,11 @@
 #include <utility>
 
 #include "bounded_call.h"
-#include "host_negotiation.h"
-#include "module_usage.h"
-#include "time_info.h"
+#include "common/driver_answers.h"
+#include "common/host_negotiation.h"
+#include "common/time_info.h"
 
 namespace {
-
-void copyText(char* destination, size_t capacity, const char* text)
-{
-    std::strncpy(destination, text, capacity - 1);
-    destination[capacity - 1] = '\0';
-}
-
-bool sameRate(double a, double b) { return std::fabs(a - b) < 1e-6; }
 
 // The JACK library reports every failed connection attempt on standard
 // error in several lines of its own; the driver's error message says what
@@ -62,38 +53,9 @@ int64_t microsToNanos(jack_time_t micros) { return static_cast<int64_t>(micros) 
 
 }  // namespace
 
-JackDriver::JackDriver(REFCLSID clsid, JackSettings settings) : clsid_(clsid), settings_(std::move(settings))
-{
-    module_usage::acquire();
-}
+JackDriver::JackDriver(REFCLSID clsid, JackSettings settings) : DriverObject(clsid), settings_(std::move(settings)) {}
 
-JackDriver::~JackDriver() { module_usage::release(); }
-
-// --- IUnknown ---
-
-HRESULT STDMETHODCALLTYPE JackDriver::QueryInterface(REFIID iid, void** object)
-{
-    if (object == nullptr)
-        return E_POINTER;
-    // Hosts ask for the driver's class identifier as the interface.
-    if (IsEqualGUID(iid, clsid_) || IsEqualGUID(iid, IID_IUnknown)) {
-        *object = static_cast<IASIO*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE JackDriver::AddRef() { return references_.fetch_add(1) + 1; }
-
-ULONG STDMETHODCALLTYPE JackDriver::Release()
-{
-    const ULONG left = references_.fetch_sub(1) - 1;
-    if (left == 0)
-        retire();
-    return left;
-}
+JackDriver::~JackDriver() = default;
 
 // --- the client ---
 
@@ -327,8 +289,6 @@ void JackDriver::getDriverName(char* name)
         copyText(name, 32, settings_.keyName.empty() ? "Loopcheck JACK Bridge" : settings_.keyName.c_str());
 }
 
-ASIOLong JackDriver::getDriverVersion() { return 1; }
-
 void JackDriver::getErrorMessage(char* string)
 {
     if (string != nullptr)
@@ -445,25 +405,14 @@ ASIOError JackDriver::getClockSources(ASIOClockSource* clocks, ASIOLong* numSour
 {
     if (!initialised_)
         return ASE_NotPresent;
-    if (clocks == nullptr || numSources == nullptr)
-        return ASE_InvalidParameter;
-    if (*numSources >= 1) {
-        std::memset(&clocks[0], 0, sizeof clocks[0]);
-        clocks[0].index = 0;
-        clocks[0].associatedChannel = -1;
-        clocks[0].associatedGroup = -1;
-        clocks[0].isCurrentSource = ASIOTrue;
-        copyText(clocks[0].name, sizeof clocks[0].name, "JACK server");
-    }
-    *numSources = 1;
-    return ASE_OK;
+    return listSingleClock(clocks, numSources, "JACK server");
 }
 
 ASIOError JackDriver::setClockSource(ASIOLong reference)
 {
     if (!initialised_)
         return ASE_NotPresent;
-    return reference == 0 ? ASE_OK : ASE_InvalidParameter;
+    return selectSingleClock(reference);
 }
 
 ASIOError JackDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp)
@@ -471,13 +420,7 @@ ASIOError JackDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp
     // Called from inside the buffer switch too: atomics only.
     if (!initialised_)
         return ASE_NotPresent;
-    if (sPos == nullptr || tStamp == nullptr)
-        return ASE_InvalidParameter;
-    if (!streaming_.load())
-        return ASE_SPNotAdvancing;
-    *sPos = toSamples(samplePosition_.load());
-    *tStamp = toTimeStamp(systemTimeNs_.load());
-    return ASE_OK;
+    return readSamplePosition(streaming_, samplePosition_, systemTimeNs_, sPos, tStamp);
 }
 
 // --- buffers and streaming ---
@@ -568,12 +511,6 @@ ASIOError JackDriver::stop()
     streaming_.store(false);
     return ASE_OK;
 }
-
-ASIOError JackDriver::controlPanel() { return ASE_OK; }
-
-ASIOError JackDriver::future(ASIOLong, void*) { return ASE_InvalidParameter; }
-
-ASIOError JackDriver::outputReady() { return ASE_NotPresent; }
 
 // --- JACK's threads ---
 

@@ -14,25 +14,20 @@
 
 #include "bridge_buffers.h"
 #include "callback_gate.h"
+#include "common/driver_object.h"
 #include "driver/asio_interface.h"
 #include "jack_settings.h"
 
-class JackDriver final : public IASIO {
+class JackDriver final : public DriverObject {
 public:
     // Starts with one reference, owned by the caller.
     JackDriver(REFCLSID clsid, JackSettings settings);
     JackDriver(const JackDriver&) = delete;
     JackDriver& operator=(const JackDriver&) = delete;
 
-    // --- IUnknown ---
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-
     // --- IASIO ---
     ASIOBool init(void* sysHandle) override;
     void getDriverName(char* name) override;
-    ASIOLong getDriverVersion() override;
     void getErrorMessage(char* string) override;
     ASIOError start() override;
     ASIOError stop() override;
@@ -50,15 +45,12 @@ public:
     ASIOError createBuffers(ASIOBufferInfo* bufferInfos, ASIOLong numChannels, ASIOLong bufferSize,
                             ASIOCallbacks* callbacks) override;
     ASIOError disposeBuffers() override;
-    ASIOError controlPanel() override;
-    ASIOError future(ASIOLong selector, void* opt) override;
-    ASIOError outputReady() override;
 
     // Xruns the server reported while buffers existed.
     int64_t xrunCount() const { return xruns_.load(); }
 
 private:
-    ~JackDriver();
+    ~JackDriver() override;
 
     bool openClient();
     bool registerPorts();
@@ -68,7 +60,7 @@ private:
     void fail(const std::string& message);
     // The last reference is gone: the client is closed and the object
     // deleted, on a helper thread when the server does not answer in time.
-    void retire();
+    void retire() override;
 
     // JACK's callbacks, forwarded to the object.
     static int onProcess(jack_nframes_t frames, void* self);
@@ -83,8 +75,6 @@ private:
     // Sends a message to the host while it has buffers; any thread.
     void tellHost(ASIOLong selector);
 
-    std::atomic<ULONG> references_{1};
-    const CLSID clsid_;
     const JackSettings settings_;
 
     // Main thread only.

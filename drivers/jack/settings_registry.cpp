@@ -3,71 +3,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "common/driver_key.h"
 #include "jack_settings.h"
-#include "platform/win32_api.h"
 
 namespace {
-
-// Closes a key handle on every path.
-class OpenKey {
-public:
-    OpenKey() = default;
-    OpenKey(const OpenKey&) = delete;
-    OpenKey& operator=(const OpenKey&) = delete;
-    ~OpenKey()
-    {
-        if (handle_ != nullptr)
-            RegCloseKey(handle_);
-    }
-
-    bool open(HKEY parent, const char* path)
-    {
-        return RegOpenKeyExA(parent, path, 0, KEY_READ, &handle_) == ERROR_SUCCESS;
-    }
-    HKEY get() const { return handle_; }
-
-private:
-    HKEY handle_ = nullptr;
-};
-
-bool readText(HKEY key, const char* name, std::string& text)
-{
-    DWORD type = REG_NONE;
-    DWORD size = 0;
-    if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ)
-        return false;
-    std::vector<char> data(static_cast<size_t>(size) + 1, '\0');
-    DWORD capacity = size;
-    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(data.data()), &capacity) !=
-            ERROR_SUCCESS ||
-        type != REG_SZ)
-        return false;
-    // Stored text need not end in a terminator; the extra byte supplies one.
-    text = std::string(data.data());
-    return true;
-}
-
-void readDword(HKEY key, const char* name, int32_t& value)
-{
-    DWORD type = REG_NONE;
-    DWORD data = 0;
-    DWORD size = sizeof data;
-    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(&data), &size) == ERROR_SUCCESS &&
-        type == REG_DWORD && size == sizeof data)
-        value = static_cast<int32_t>(data);
-}
-
-bool namesClass(HKEY key, REFCLSID clsid)
-{
-    std::string text;
-    if (!readText(key, "CLSID", text))
-        return false;
-    WCHAR wide[64];
-    if (MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide, 64) == 0)
-        return false;
-    CLSID named;
-    return CLSIDFromString(wide, &named) == S_OK && IsEqualGUID(named, clsid);
-}
 
 void readValues(HKEY key, JackSettings& settings)
 {
@@ -112,20 +51,4 @@ std::vector<std::string> splitPortList(const std::string& text)
     return names;
 }
 
-JackSettings readJackSettings(REFCLSID clsid)
-{
-    JackSettings settings;
-    OpenKey asio;
-    if (!asio.open(HKEY_LOCAL_MACHINE, "SOFTWARE\\ASIO"))
-        return settings;
-    char name[256];
-    for (DWORD index = 0; RegEnumKeyA(asio.get(), index, name, sizeof name) == ERROR_SUCCESS; ++index) {
-        OpenKey driver;
-        if (!driver.open(asio.get(), name) || !namesClass(driver.get(), clsid))
-            continue;
-        settings.keyName = name;
-        readValues(driver.get(), settings);
-        break;
-    }
-    return settings;
-}
+JackSettings readJackSettings(REFCLSID clsid) { return readDriverSettings(clsid, &readValues); }

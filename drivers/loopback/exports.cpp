@@ -1,31 +1,32 @@
 // The entry points every in-process server exports. Any class identifier
 // is served: its settings decide what kind of device the objects are.
 #include <new>
+#include <utility>
 
-#include "class_factory.h"
-#include "module_usage.h"
+#include "common/server_entry.h"
+#include "loopback_driver.h"
+#include "loopback_settings.h"
 
-#ifdef _WIN32
-#define LOOPBACK_EXPORT STDAPI
-#else
-#define LOOPBACK_EXPORT extern "C" __attribute__((visibility("default"))) HRESULT
-#endif
+namespace {
 
-LOOPBACK_EXPORT DllGetClassObject(REFCLSID clsid, REFIID iid, void** object)
+HRESULT makeLoopbackDriver(REFCLSID clsid, void** object)
 {
-    if (object == nullptr)
-        return E_POINTER;
-    *object = nullptr;
-    if (!IsEqualGUID(iid, IID_IClassFactory) && !IsEqualGUID(iid, IID_IUnknown))
-        return E_NOINTERFACE;
-    LoopbackClassFactory* factory = new (std::nothrow) LoopbackClassFactory(clsid);
-    if (factory == nullptr)
+    LoopbackSettings settings = readLoopbackSettings(clsid);
+    // A device that is configured to be absent refuses to come up at all.
+    if (settings.fails(failCreate))
+        return E_FAIL;
+    LoopbackDriver* driver = new (std::nothrow) LoopbackDriver(clsid, std::move(settings));
+    if (driver == nullptr)
         return E_OUTOFMEMORY;
-    *object = static_cast<IClassFactory*>(factory);
+    *object = static_cast<IASIO*>(driver);
     return S_OK;
 }
 
-LOOPBACK_EXPORT DllCanUnloadNow()
+}  // namespace
+
+LOOPCHECK_DRIVER_EXPORT DllGetClassObject(REFCLSID clsid, REFIID iid, void** object)
 {
-    return module_usage::inUse() ? S_FALSE : S_OK;
+    return serveClassObject(clsid, iid, object, &makeLoopbackDriver);
 }
+
+LOOPCHECK_DRIVER_EXPORT DllCanUnloadNow() { return answerCanUnloadNow(); }

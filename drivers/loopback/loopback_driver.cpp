@@ -1,23 +1,15 @@
 #include "loopback_driver.h"
 
 #include <chrono>
-#include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <utility>
 
-#include "host_negotiation.h"
-#include "module_usage.h"
+#include "common/driver_answers.h"
+#include "common/host_negotiation.h"
+#include "common/time_info.h"
 #include "platform/bundled_driver.h"
-#include "time_info.h"
 
 namespace {
-
-void copyText(char* destination, size_t capacity, const char* text)
-{
-    std::strncpy(destination, text, capacity - 1);
-    destination[capacity - 1] = '\0';
-}
 
 int64_t nowNs()
 {
@@ -26,51 +18,21 @@ int64_t nowNs()
         .count();
 }
 
-bool sameRate(double a, double b) { return std::fabs(a - b) < 1e-6; }
-
 }  // namespace
 
 LoopbackDriver::LoopbackDriver(REFCLSID clsid, LoopbackSettings settings)
-    : clsid_(clsid),
+    : DriverObject(clsid),
       settings_(std::move(settings)),
       sampleRate_(settings_.sampleRates.front()),
       inputLatency_(settings_.inputLatency),
       outputLatency_(settings_.outputLatency)
 {
-    module_usage::acquire();
 }
 
 LoopbackDriver::~LoopbackDriver()
 {
     clock_.stop();
     engine_.release();
-    module_usage::release();
-}
-
-// --- IUnknown ---
-
-HRESULT STDMETHODCALLTYPE LoopbackDriver::QueryInterface(REFIID iid, void** object)
-{
-    if (object == nullptr)
-        return E_POINTER;
-    // Hosts ask for the driver's class identifier as the interface.
-    if (IsEqualGUID(iid, clsid_) || IsEqualGUID(iid, IID_IUnknown)) {
-        *object = static_cast<IASIO*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE LoopbackDriver::AddRef() { return references_.fetch_add(1) + 1; }
-
-ULONG STDMETHODCALLTYPE LoopbackDriver::Release()
-{
-    const ULONG left = references_.fetch_sub(1) - 1;
-    if (left == 0)
-        delete this;
-    return left;
 }
 
 // --- identity ---
@@ -88,8 +50,6 @@ void LoopbackDriver::getDriverName(char* name)
     if (name != nullptr)
         copyText(name, 32, settings_.keyName.empty() ? LOOPCHECK_BUNDLED_DRIVER_NAME : settings_.keyName.c_str());
 }
-
-ASIOLong LoopbackDriver::getDriverVersion() { return 1; }
 
 void LoopbackDriver::getErrorMessage(char* string)
 {
@@ -209,38 +169,21 @@ ASIOError LoopbackDriver::getClockSources(ASIOClockSource* clocks, ASIOLong* num
 {
     if (!initialised_)
         return ASE_NotPresent;
-    if (clocks == nullptr || numSources == nullptr)
-        return ASE_InvalidParameter;
-    if (*numSources >= 1) {
-        std::memset(&clocks[0], 0, sizeof clocks[0]);
-        clocks[0].index = 0;
-        clocks[0].associatedChannel = -1;
-        clocks[0].associatedGroup = -1;
-        clocks[0].isCurrentSource = ASIOTrue;
-        copyText(clocks[0].name, sizeof clocks[0].name, "Internal");
-    }
-    *numSources = 1;
-    return ASE_OK;
+    return listSingleClock(clocks, numSources, "Internal");
 }
 
 ASIOError LoopbackDriver::setClockSource(ASIOLong reference)
 {
     if (!initialised_)
         return ASE_NotPresent;
-    return reference == 0 ? ASE_OK : ASE_InvalidParameter;
+    return selectSingleClock(reference);
 }
 
 ASIOError LoopbackDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp)
 {
     if (!initialised_)
         return ASE_NotPresent;
-    if (sPos == nullptr || tStamp == nullptr)
-        return ASE_InvalidParameter;
-    if (!streaming_.load())
-        return ASE_SPNotAdvancing;
-    *sPos = toSamples(samplePosition_.load());
-    *tStamp = toTimeStamp(systemTimeNs_.load());
-    return ASE_OK;
+    return readSamplePosition(streaming_, samplePosition_, systemTimeNs_, sPos, tStamp);
 }
 
 // --- buffers and streaming ---
@@ -372,9 +315,3 @@ void LoopbackDriver::onPeriod()
     halfIndex_ ^= 1;
     ++halvesDone_;
 }
-
-ASIOError LoopbackDriver::controlPanel() { return ASE_OK; }
-
-ASIOError LoopbackDriver::future(ASIOLong, void*) { return ASE_InvalidParameter; }
-
-ASIOError LoopbackDriver::outputReady() { return ASE_NotPresent; }

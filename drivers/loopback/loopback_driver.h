@@ -7,26 +7,21 @@
 #include <cstdint>
 
 #include "audio_clock.h"
+#include "common/driver_object.h"
 #include "driver/asio_interface.h"
 #include "loopback_engine.h"
 #include "loopback_settings.h"
 
-class LoopbackDriver final : public IASIO, private PeriodHandler {
+class LoopbackDriver final : public DriverObject, private PeriodHandler {
 public:
     // Starts with one reference, owned by the caller.
     LoopbackDriver(REFCLSID clsid, LoopbackSettings settings);
     LoopbackDriver(const LoopbackDriver&) = delete;
     LoopbackDriver& operator=(const LoopbackDriver&) = delete;
 
-    // --- IUnknown ---
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-
     // --- IASIO ---
     ASIOBool init(void* sysHandle) override;
     void getDriverName(char* name) override;
-    ASIOLong getDriverVersion() override;
     void getErrorMessage(char* string) override;
     ASIOError start() override;
     ASIOError stop() override;
@@ -44,20 +39,15 @@ public:
     ASIOError createBuffers(ASIOBufferInfo* bufferInfos, ASIOLong numChannels, ASIOLong bufferSize,
                             ASIOCallbacks* callbacks) override;
     ASIOError disposeBuffers() override;
-    ASIOError controlPanel() override;
-    ASIOError future(ASIOLong selector, void* opt) override;
-    ASIOError outputReady() override;
 
 private:
-    ~LoopbackDriver();
+    ~LoopbackDriver() override;
 
     // One buffer half, on the clock's thread.
     void onPeriod() override;
     void sendStagedEvents(double elapsedMs, double rate, bool& rateChanged);
     bool supportsRate(double rate) const;
 
-    std::atomic<ULONG> references_{1};
-    const CLSID clsid_;
     const LoopbackSettings settings_;
 
     // Main thread only.

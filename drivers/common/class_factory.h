@@ -7,12 +7,17 @@
 
 #include "platform/com_types.h"
 
-class LoopbackClassFactory final : public IClassFactory {
+// Makes one driver object for a class identifier, its settings read from
+// the registry: S_OK with the object's IASIO in *object, or a failure
+// code with *object left null.
+using MakeDriver = HRESULT (*)(REFCLSID clsid, void** object);
+
+class DriverClassFactory final : public IClassFactory {
 public:
     // Starts with one reference, owned by the caller.
-    explicit LoopbackClassFactory(REFCLSID clsid);
-    LoopbackClassFactory(const LoopbackClassFactory&) = delete;
-    LoopbackClassFactory& operator=(const LoopbackClassFactory&) = delete;
+    DriverClassFactory(REFCLSID clsid, MakeDriver make);
+    DriverClassFactory(const DriverClassFactory&) = delete;
+    DriverClassFactory& operator=(const DriverClassFactory&) = delete;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
     ULONG STDMETHODCALLTYPE AddRef() override;
@@ -22,8 +27,9 @@ public:
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override;
 
 private:
-    ~LoopbackClassFactory();
+    ~DriverClassFactory();
 
     std::atomic<ULONG> references_{1};
     const CLSID clsid_;
+    const MakeDriver make_;
 };

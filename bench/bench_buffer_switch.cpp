@@ -35,6 +35,7 @@
 #include "record/sample_memory.h"
 #include "record/test_state.h"
 #include "stream/buffer_switch.h"
+#include "minimum_reporter.h"
 
 namespace {
 
@@ -309,30 +310,6 @@ void freshRunBenchmark(benchmark::State& state, Config c, bool plain)
         benchmark::Counter(static_cast<double>(freshCalls), benchmark::Counter::kIsIterationInvariantRate |
                                                                 benchmark::Counter::kInvert);
 }
-
-// Keeps the least CPU time per call of every benchmark over its repetitions.
-class MinimumReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations == 0) continue;
-            const double seconds = run.cpu_accumulated_time / static_cast<double>(run.iterations);
-            auto found = best_.find(run.run_name.function_name);
-            if (found == best_.end() || seconds < found->second) best_[run.run_name.function_name] = seconds;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    // Seconds per iteration, or 0 when the benchmark did not run.
-    double best(const std::string& name) const
-    {
-        const auto found = best_.find(name);
-        return found == best_.end() ? 0.0 : found->second;
-    }
-
-private:
-    std::map<std::string, double> best_;
-};
 
 void printTable(const MinimumReporter& reporter)
 {

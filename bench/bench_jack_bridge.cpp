@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "bridge_buffers.h"
+#include "minimum_reporter.h"
 
 namespace {
 
@@ -95,31 +96,6 @@ void memcpyBenchmark(benchmark::State& state, ASIOSampleType type, int32_t frame
         half ^= 1;
     }
 }
-
-// Keeps the least CPU time per iteration of every benchmark.
-class MinimumReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations == 0)
-                continue;
-            const double seconds = run.cpu_accumulated_time / static_cast<double>(run.iterations);
-            auto found = best_.find(run.run_name.function_name);
-            if (found == best_.end() || seconds < found->second)
-                best_[run.run_name.function_name] = seconds;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    double best(const std::string& name) const
-    {
-        const auto found = best_.find(name);
-        return found == best_.end() ? 0.0 : found->second;
-    }
-
-private:
-    std::map<std::string, double> best_;
-};
 
 void printTable(const MinimumReporter& reporter)
 {

@@ -80,14 +80,14 @@ private:
 }  // namespace
 
 struct WineRunner::Command {
-    std::vector<std::string> arguments;  // what follows "wine", or a Wine tool and its arguments
+    std::vector<std::string> arguments;  // what follows the loader, or a Wine tool and its arguments
     std::string input = "/dev/null";
     std::string output = "/dev/null";
     std::string error = "/dev/null";
     std::string folder = "/";
     int timeoutSeconds = toolTimeoutSeconds;
     bool boot = false;  // the prefix may not exist yet: give it the build's bitness
-    bool tool = false;  // arguments[0] is a Wine program (wineboot, wineserver), not a Windows one
+    bool tool = false;  // arguments[0] is a Unix program of Wine's (wineserver), not a Windows one
 };
 
 WineRunner::WineRunner(const std::string& buildFolder, const std::string& windowsArch, const std::string& prefix)
@@ -130,7 +130,13 @@ std::unique_ptr<WineRunner> WineRunner::fromEnvironment()
 int WineRunner::wine(const Command& command) const
 {
     std::vector<std::string> words = {"timeout", "-k", "5", std::to_string(command.timeoutSeconds)};
-    if (!command.tool) words.push_back("wine");
+    if (!command.tool) {
+        // Debian's `wine` starts the 32-bit loader first, which a kernel
+        // without 32-bit support cannot run: a 64-bit prefix is then served
+        // by the loader WINELOADER names (wine64), as Wine itself does.
+        const char* loader = std::getenv("WINELOADER");
+        words.push_back(loader != nullptr && *loader != '\0' ? loader : "wine");
+    }
     words.insert(words.end(), command.arguments.begin(), command.arguments.end());
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
@@ -175,7 +181,6 @@ bool WineRunner::preparePrefix()
     if (!exists(prefix_ + "/system.reg")) {
         Command boot;
         boot.boot = true;
-        boot.tool = true;
         boot.timeoutSeconds = bootTimeoutSeconds;
         boot.arguments = {"wineboot", "-i"};
         if (wine(boot) != 0) return false;

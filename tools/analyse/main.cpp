@@ -13,10 +13,12 @@
 #include "analyse/cross_run_summary.h"
 #include "analyse/dump_parser.h"
 #include "analyse/json_output.h"
+#include "analyse/output_names.h"
 #include "analyse/plot_output.h"
 #include "analyse/run_analysis.h"
 #include "analyse/table_output.h"
 #include "analyse/wav_output.h"
+#include "control/build_version.h"
 
 namespace {
 
@@ -30,6 +32,15 @@ int unusable(const std::string& message)
     return exitUnusable;
 }
 
+// As loopcheck gives it: both come from one build.
+std::string versionText()
+{
+    std::string text = std::string("loopcheck-analyse ") + LOOPCHECK_VERSION;
+    const std::string commit = LOOPCHECK_GIT_COMMIT;
+    if (!commit.empty()) text += " (commit " + commit + ")";
+    return text;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -41,10 +52,16 @@ int main(int argc, char** argv)
         std::cerr << "loopcheck-analyse: " << error << "\n\n" << usageText();
         return exitUnusable;
     }
-    if (line.help) {
-        std::cout << usageText();
+    if (line.help || line.version) {
+        if (line.help)
+            std::cout << usageText();
+        else
+            std::cout << versionText() << "\n";
+        std::cout.flush();
+        if (!std::cout) return unusable("standard output: cannot write");
         return exitPassed;
     }
+    if (!checkOutputNames(line, error)) return unusable(error);
 
     ReadStatistics read;
     std::vector<RunResult> runs;

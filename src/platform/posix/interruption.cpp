@@ -33,6 +33,9 @@ void catchInterruptions()
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal or SSH session: the driver still has to be stopped
+    // and released, and a half-written dump removed.
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 int interruptionStatus()
@@ -50,6 +53,8 @@ const char* interruptionName()
         return "SIGINT";
     case SIGTERM:
         return "SIGTERM";
+    case SIGHUP:
+        return "SIGHUP";
     default:
         return "a signal";
     }

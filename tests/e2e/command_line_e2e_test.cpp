@@ -551,6 +551,21 @@ INSTANTIATE_TEST_SUITE_P(DriverProbe, ProbeInterrupted,
                              return std::string(info.param.name);
                          });
 
+TEST(DriverProbe, ARateNoClockCanRunAtIsReportedAndTheProbeGoesOn)
+{
+    // The room for the callback times is sized from the rate: 1e30 Hz must
+    // not become an integer it cannot be.
+    for (const std::vector<std::string>& more :
+         {std::vector<std::string>{"--seconds", "0.1"}, std::vector<std::string>{"--buffer", "64", "--seconds", "0.1"}}) {
+        SCOPED_TRACE(more.size());
+        const Probe p = probe({driver("Huge Rate", 15, {{"SampleRates", quoted("1e30")}})}, 0, more);
+        EXPECT_EQ(p.result.exitCode, 0) << p.result.err;
+        ASSERT_FALSE(p.report.is_discarded()) << p.result.out;
+        EXPECT_EQ(p.report["sampleRate"]["current"], 1e30) << p.report.dump();
+        EXPECT_EQ(p.report["stream"]["nominalRate"], 1e30);
+    }
+}
+
 TEST(DriverProbe, TableShowsTheAnswersAndTheStream)
 {
     const HarnessResult r = run({"--probe", "0", "--seconds", "0.3"},

@@ -1,10 +1,8 @@
 #include "control/command_line.h"
 
 #include <CLI/CLI.hpp>
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "control/build_version.h"
@@ -86,13 +84,12 @@ void describeOptions(CLI::App& app, CommandLine& line)
 // a failure, not a success with nothing shown.
 int finishOutput(int status)
 {
-    errno = 0;
     console::out().flush();
     if (console::out())
         return status;
-    const int code = errno;
-    console::err() << "error: standard output: cannot write" << (code != 0 ? ": " : "")
-                   << (code != 0 ? std::strerror(code) : "") << '\n';
+    // The stream keeps no reason, and errno is long gone by now when an
+    // earlier line's flush failed.
+    console::err() << "error: standard output: cannot write\n";
     console::err().flush();
     return status == exitSuccess ? exitOutputFailed : status;
 }

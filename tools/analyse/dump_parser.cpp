@@ -352,8 +352,10 @@ bool readDumpFile(const std::string& path, DumpData& dump, std::string& error, s
             if (lineEnd == nullptr) {
                 // Junk without line ends would otherwise be gathered whole
                 // into memory before it could be refused.
+                // The file is not read to its end here, so whether it changed
+                // cannot be told: the text read is what is wrong.
                 if (table && filled > table->longestRow() && !table->rows(begin, end, true, error, warnings))
-                    return failed();
+                    return false;
                 continue;
             }
             whole = static_cast<const char*>(lineEnd) + 1;

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "analyse/wav_output.h"
@@ -12,7 +14,7 @@ namespace {
 
 // A file as the system knows it: its device and inode when it exists, else
 // its folder's and its own name within it, so that two spellings of one
-// path (./o, o, dir/../o) meet.
+// path (./o, o, dir/../o) meet; without a folder yet, its whole path.
 struct Identity {
     bool known = false;
     bool regular = true;  // a device or a pipe may be shared by outputs
@@ -39,8 +41,13 @@ Identity identify(const std::string& path)
     }
     const size_t slash = path.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    if (stat(folder.c_str(), &info) != 0) return id;
     id.known = true;
+    if (stat(folder.c_str(), &info) != 0) {
+        // A folder still to be made (--wav's): only the spelling is known.
+        std::error_code failed;
+        id.name = std::filesystem::absolute(path, failed).lexically_normal().string();
+        return id;
+    }
     id.device = info.st_dev;
     id.inode = info.st_ino;
     id.name = slash == std::string::npos ? path : path.substr(slash + 1);

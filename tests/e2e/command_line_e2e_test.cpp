@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -135,6 +136,18 @@ TEST(CommandLineOptions, StandardOutputThatCannotBeWrittenIsAnErrorWithStatus3)
         EXPECT_EQ(r.exitCode, 3);
         EXPECT_EQ(r.err, "error: standard output: cannot write\n");
     }
+}
+
+TEST(DriverList, ARegistryLineThatCannotBeReadIsWarnedAboutOnce)
+{
+    // The driver library reads the same registry file as its host.
+    if (wineRunner() != nullptr) GTEST_SKIP() << "the registry file is the native stand-in's";
+    const HarnessResult r = run({"--list"}, {driver("Plain", 1, {{"Broken", "nonsense"}})});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("yes"), std::string::npos) << r.out;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.err.find(": value data that is neither text, dword: nor hex:, line skipped\n"), std::string::npos)
+        << r.err;
 }
 
 TEST(CommandLineOptions, HelpAndVersionGoToStandardOutputWithStatus0)

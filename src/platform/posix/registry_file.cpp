@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <mutex>
 
 #include "platform/bundled_driver.h"
+#include "platform/registry_warnings.h"
 #include "platform/posix/registry_text.h"
 
 namespace posix_registry {
@@ -23,8 +25,12 @@ struct Cache {
     std::shared_ptr<const RegistryTree> tree;
 };
 
+// Set in a driver library's copy of this reader: see registry_warnings.h.
+std::atomic<bool> warningsToHost{false};
+
 // Reached through a function so that it exists however early the first
 // registry call comes: the driver list scans during static initialisation.
+
 Cache& cache()
 {
     static Cache instance;
@@ -119,6 +125,12 @@ void replace(std::shared_ptr<const RegistryTree> tree)
 
 }  // namespace
 
+}  // namespace posix_registry
+
+void leaveRegistryWarningsToTheHost() { posix_registry::warningsToHost.store(true); }
+
+namespace posix_registry {
+
 std::shared_ptr<const RegistryTree> current()
 {
     Cache& c = cache();
@@ -127,7 +139,8 @@ std::shared_ptr<const RegistryTree> current()
         // The first read may come from a static constructor that runs
         // before the standard streams are set up; this makes sure they are.
         const std::ios_base::Init streams;
-        c.tree = readConfigured(std::cerr);
+        std::ostream quiet(nullptr);
+        c.tree = readConfigured(warningsToHost.load() ? quiet : std::cerr);
     }
     return c.tree;
 }

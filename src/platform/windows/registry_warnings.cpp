@@ -1,0 +1,3 @@
+#include "platform/registry_warnings.h"
+
+void leaveRegistryWarningsToTheHost() {}

@@ -108,6 +108,10 @@ int runCommandLine(int argc, char** argv, std::istream& in)
     if (argc <= 1)
         return runTestDialogue(in);
 
+    // What is written goes to standard output, whose reader may be gone
+    // (`loopcheck --list | head -1`): that is an error to report, not a
+    // signal to die of.
+    ignoreBrokenPipes();
     CLI::App app("Test harness for ASIO audio interfaces: streams a test signal on every output and\n"
                  "records every input.",
                  "loopcheck");

@@ -7,7 +7,12 @@
 
 // Installs the handlers for the rest of the process. A second Ctrl-C (or
 // termination) while the first is being handled ends the process at once.
+// Broken pipes are ignored as ignoreBrokenPipes() does.
 void catchInterruptions();
+
+// A write to a pipe that nothing reads any more fails (EPIPE) instead of
+// ending the process (SIGPIPE).
+void ignoreBrokenPipes();
 
 // 0 while nothing interrupted the test, else the exit status it calls for:
 // 130 for Ctrl-C (SIGINT), 143 for termination (SIGTERM, Ctrl-Break, the

@@ -321,12 +321,22 @@ TEST_F(HostileInput, AnOutputThatIsAnInputOrAnotherOutputIsRefusedBeforeAnything
     EXPECT_EQ(shared.exitCode, 0) << shared.err;
 }
 
-TEST_F(HostileInput, ADumpThatIsNoRegularFileIsRefusedWithoutWaiting)
+TEST_F(HostileInput, FifosAreRefusedWithoutWaiting)
 {
     ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
     const AnalyserResult r = runAnalyser({path("fifo")});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.err, "loopcheck-analyse: " + path("fifo") + ": not a regular file\n");
+
+    // An output FIFO that nothing reads: opening it would wait for a reader.
+    const std::string dump = path("ASIO PCM(Run 0).txt");
+    synthetic::writeText(dump, staircaseText(6000));
+    for (const char* option : {"--json", "--plot"}) {
+        const AnalyserResult out = runAnalyser({dump, option, path("fifo")});
+        EXPECT_EQ(out.exitCode, 2) << option;
+        EXPECT_EQ(out.err, "loopcheck-analyse: " + path("fifo") + ": cannot write: a FIFO that nothing reads\n")
+            << option;
+    }
 }
 
 TEST_F(HostileInput, JunkAfterTheLastRowIsNoCutRow)

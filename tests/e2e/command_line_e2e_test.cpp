@@ -117,7 +117,7 @@ TEST(CommandLineOptions, NumbersThatAreNoNumbersAreRefusedNamingTheOption)
     }
 }
 
-TEST(CommandLineOptions, StandardOutputThatCannotBeWrittenIsAnErrorWithStatus3)
+TEST(CommandLineOptions, StandardOutputThatCannotBeWrittenIsAnErrorWithStatus3NotASignal)
 {
     if (wineRunner() != nullptr) GTEST_SKIP() << "the descriptor is set up by the native runner";
     const std::vector<std::vector<std::string>> commands = {
@@ -128,13 +128,22 @@ TEST(CommandLineOptions, StandardOutputThatCannotBeWrittenIsAnErrorWithStatus3)
         SCOPED_TRACE(arguments[0] + (arguments.size() > 1 ? " " + arguments[1] : ""));
         RunStaging staging;
         staging.arguments = arguments;
-        staging.inHarnessProcess = [] {
-            const int full = open("/dev/full", O_WRONLY);
-            return full >= 0 && dup2(full, 1) == 1;
-        };
-        const HarnessResult r = NativeRunner().run("", {driver("Plain", 1)}, staging);
-        EXPECT_EQ(r.exitCode, 3);
-        EXPECT_EQ(r.err, "error: standard output: cannot write\n");
+        for (const bool closedPipe : {false, true}) {
+            SCOPED_TRACE(closedPipe ? "a pipe nothing reads" : "a full disk");
+            staging.inHarnessProcess = [closedPipe] {
+                if (closedPipe) {
+                    int ends[2];
+                    if (pipe(ends) != 0) return false;
+                    close(ends[0]);
+                    return dup2(ends[1], 1) == 1;
+                }
+                const int full = open("/dev/full", O_WRONLY);
+                return full >= 0 && dup2(full, 1) == 1;
+            };
+            const HarnessResult r = NativeRunner().run("", {driver("Plain", 1)}, staging);
+            EXPECT_EQ(r.exitCode, 3);
+            EXPECT_EQ(r.err, "error: standard output: cannot write\n");
+        }
     }
 }
 

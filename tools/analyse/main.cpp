@@ -2,6 +2,7 @@
 // trip each input measured against what the driver reported, whether the
 // loopback is bit-exact, and where glitches happened.
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <iostream>
 #include <limits>
@@ -46,6 +47,9 @@ std::string versionText()
 int main(int argc, char** argv)
 {
     using namespace analyse;
+    // A reader of the table that went away (`| head`) is a write that
+    // failed, reported as such, not a signal to die of.
+    std::signal(SIGPIPE, SIG_IGN);
     CommandLine line;
     std::string error;
     if (!parseCommandLine(argc, argv, line, error)) {

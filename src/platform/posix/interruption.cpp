@@ -36,7 +36,13 @@ void catchInterruptions()
     // A closed terminal or SSH session: the driver still has to be stopped
     // and released, and a half-written dump removed.
     sigaction(SIGHUP, &action, nullptr);
+    ignoreBrokenPipes();
 }
+
+// A reader of standard output that went away (`| head`) would end the
+// process at its next line, with the driver still running during a test;
+// ignored, that write fails and the failure is handled where it is made.
+void ignoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
 
 int interruptionStatus()
 {

@@ -40,6 +40,9 @@ BOOL WINAPI noteControlEvent(DWORD event)
 
 void catchInterruptions() { SetConsoleCtrlHandler(noteControlEvent, TRUE); }
 
+// Windows has no signal for a closed pipe: the write fails.
+void ignoreBrokenPipes() {}
+
 int interruptionStatus()
 {
     const DWORD event = caught.load();

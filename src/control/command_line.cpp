@@ -105,13 +105,13 @@ int usageError(const CLI::App& app, const std::string& message)
 
 int runCommandLine(int argc, char** argv, std::istream& in)
 {
+    // What is written goes to standard output, whose reader may be gone
+    // (`loopcheck --list | head -1`): that is a failed write to report, not
+    // a signal to die of, least of all with a driver running.
+    ignoreBrokenPipes();
     if (argc <= 1)
         return runTestDialogue(in);
 
-    // What is written goes to standard output, whose reader may be gone
-    // (`loopcheck --list | head -1`): that is an error to report, not a
-    // signal to die of.
-    ignoreBrokenPipes();
     CLI::App app("Test harness for ASIO audio interfaces: streams a test signal on every output and\n"
                  "records every input.",
                  "loopcheck");

@@ -4,9 +4,10 @@
 // virtual drivers of dialogue_drivers.reg. An empty line list would be the
 // operator's dialogue, which the dialogue target covers.
 //
-// Only what would make a fuzzer crawl is bounded here: at most 16
-// arguments of 64 characters, and a probe's stream of --seconds is the
-// program's own (0.1 s at the least).
+// Only what would make a fuzzer crawl is bounded here, not in the program:
+// at most 16 arguments of 64 characters, and a probe streams for 0.1 s
+// (the shortest the program takes) where --seconds asks for longer or is
+// not given (the program's default is 2 s, and it takes up to 600).
 #include <cstdint>
 #include <cstdlib>
 #include <ostream>
@@ -22,6 +23,7 @@ namespace {
 
 constexpr size_t maxArguments = 16;
 constexpr size_t maxArgumentChars = 64;
+constexpr double shortestSeconds = 0.1;
 
 // The driver list is built while the program's static objects are made,
 // so the registry is named before any of them.
@@ -58,6 +60,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     if (!current.empty()) arguments.push_back(current);
     if (arguments.size() < 2) return 0;
+    bool probe = false;
+    bool secondsGiven = false;
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        std::string& a = arguments[i];
+        if (a == "--probe" || a.rfind("--probe=", 0) == 0) probe = true;
+        if (a == "--seconds" && i + 1 < arguments.size()) {
+            secondsGiven = true;
+            std::string& value = arguments[++i];
+            if (std::strtod(value.c_str(), nullptr) > shortestSeconds) value = "0.1";
+        } else if (a.rfind("--seconds=", 0) == 0) {
+            secondsGiven = true;
+            if (std::strtod(a.c_str() + 10, nullptr) > shortestSeconds) a = "--seconds=0.1";
+        }
+    }
+    if (probe && !secondsGiven) {
+        arguments.push_back("--seconds");
+        arguments.push_back("0.1");
+    }
     std::vector<char*> argv;
     for (std::string& a : arguments) argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -3,16 +3,6 @@
 #include <new>
 
 #include "module_usage.h"
-#include "platform/registry_warnings.h"
-
-namespace {
-
-// Made when the library is loaded, before a driver reads its settings.
-struct QuietRegistryReader {
-    QuietRegistryReader() { leaveRegistryWarningsToTheHost(); }
-} quietRegistryReader;
-
-}  // namespace
 
 HRESULT serveClassObject(REFCLSID clsid, REFIID iid, void** object, MakeDriver make)
 {

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -13,7 +12,6 @@
 #include <mutex>
 
 #include "platform/bundled_driver.h"
-#include "platform/registry_warnings.h"
 #include "platform/posix/registry_text.h"
 
 namespace posix_registry {
@@ -25,8 +23,17 @@ struct Cache {
     std::shared_ptr<const RegistryTree> tree;
 };
 
-// Set in a driver library's copy of this reader: see registry_warnings.h.
-std::atomic<bool> warningsToHost{false};
+// A driver library carries its own copy of this reader and reads the same
+// file as its host. The first copy to read a file names it here, so that
+// the others in the process, or in a child forked to make a driver, do not
+// warn about it again. The harness starts no other programs.
+constexpr const char* warnedVariable = "LOOPCHECK_REGISTRY_WARNED";
+
+bool warnedAlready(const char* path)
+{
+    const char* warned = std::getenv(warnedVariable);
+    return warned != nullptr && std::strcmp(warned, path) == 0;
+}
 
 // Reached through a function so that it exists however early the first
 // registry call comes: the driver list scans during static initialisation.
@@ -125,12 +132,6 @@ void replace(std::shared_ptr<const RegistryTree> tree)
 
 }  // namespace
 
-}  // namespace posix_registry
-
-void leaveRegistryWarningsToTheHost() { posix_registry::warningsToHost.store(true); }
-
-namespace posix_registry {
-
 std::shared_ptr<const RegistryTree> current()
 {
     Cache& c = cache();
@@ -139,8 +140,13 @@ std::shared_ptr<const RegistryTree> current()
         // The first read may come from a static constructor that runs
         // before the standard streams are set up; this makes sure they are.
         const std::ios_base::Init streams;
+        const char* path = std::getenv(fileVariable);
+        const bool warned = path != nullptr && warnedAlready(path);
         std::ostream quiet(nullptr);
-        c.tree = readConfigured(warningsToHost.load() ? quiet : std::cerr);
+        c.tree = readConfigured(warned ? quiet : std::cerr);
+        // Read during start-up, before any thread of ours: setting the
+        // environment is safe here.
+        if (path != nullptr && !warned) setenv(warnedVariable, path, 1);
     }
     return c.tree;
 }

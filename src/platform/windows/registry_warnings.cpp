@@ -1,3 +1,0 @@
-#include "platform/registry_warnings.h"
-
-void leaveRegistryWarningsToTheHost() {}

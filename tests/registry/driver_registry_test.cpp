@@ -162,7 +162,7 @@ TEST_F(DriverRegistryTest, TheListNamesADriverThatCrashesWhenMadeAndGoesOn)
     ASSERT_EQ(listing.drivers.size(), 2u);
     EXPECT_EQ(listing.drivers[0].keyName, "A Crashes");
     EXPECT_FALSE(listing.drivers[0].usable);
-    EXPECT_EQ(listing.drivers[0].problem.rfind("creating it crashed (signal " + std::to_string(SIGSEGV), 0), 0u)
+    EXPECT_EQ(listing.drivers[0].problem.rfind("creating it crashed (signal " + std::to_string(SIGABRT), 0), 0u)
         << listing.drivers[0].problem;
     EXPECT_EQ(listing.drivers[1].keyName, "B Fine");
     EXPECT_TRUE(listing.drivers[1].usable) << listing.drivers[1].problem;

@@ -1,6 +1,8 @@
 #include "control/command_line.h"
 
 #include <CLI/CLI.hpp>
+#include <cmath>
+#include <cstdlib>
 #include <string>
 
 #include "control/build_version.h"
@@ -30,12 +32,30 @@ std::string versionText()
     return text;
 }
 
+// The library's range check compares, and NaN compares false with
+// everything: "nan" would pass any range and reach the probe.
+CLI::Validator finiteRange(double low, double high)
+{
+    return CLI::Validator(
+        [low, high](std::string& text) -> std::string {
+            const char* begin = text.c_str();
+            char* end = nullptr;
+            const double value = std::strtod(begin, &end);
+            if (end == begin || *end != '\0' || !std::isfinite(value) || value < low || value > high)
+                return "Value " + text + " not in range [" + CLI::detail::to_string(low) + " - " +
+                       CLI::detail::to_string(high) + "]";
+            return "";
+        },
+        "FLOAT in [" + CLI::detail::to_string(low) + " - " + CLI::detail::to_string(high) + "]");
+}
+
 void describeOptions(CLI::App& app, CommandLine& line)
 {
     app.footer(
         "Without options loopcheck asks its questions on the console and runs the test.\n"
         "Exit status: 0 done, 1 the probed driver could not be opened or initialised,\n"
-        "2 a bad option, 130 or 143 the probe was interrupted.");
+        "2 a bad option, 3 standard output could not be written, 129, 130 or 143 the probe\n"
+        "was interrupted.");
     app.add_flag("--version", line.version, "Print the version and exit");
     CLI::Option* list = app.add_flag("--list", line.list,
                                      "List every driver entry of the registry, and the entries passed over");
@@ -45,11 +65,11 @@ void describeOptions(CLI::App& app, CommandLine& line)
             ->check(CLI::NonNegativeNumber);
     app.add_option("--seconds", line.probeOptions.seconds, "Length of the probe's stream (default 2)")
         ->type_name("S")
-        ->check(CLI::Range(0.1, 600.0))
+        ->check(finiteRange(0.1, 600.0))
         ->needs(probe);
     app.add_option("--rate", line.probeOptions.rate, "Sample rate of the probe's stream (default: the driver's)")
         ->type_name("HZ")
-        ->check(CLI::Range(1.0, 10000000.0))
+        ->check(finiteRange(1.0, 10000000.0))
         ->needs(probe);
     app.add_option("--buffer", line.probeOptions.bufferSize,
                    "Buffer size of the probe's stream (default: the driver's preferred size)")
@@ -58,6 +78,20 @@ void describeOptions(CLI::App& app, CommandLine& line)
         ->needs(probe);
     app.add_flag("--json", line.json, "Write the list or the probe as one JSON document");
     list->excludes(probe);
+}
+
+// Output that did not reach standard output (a full disk, a closed pipe) is
+// a failure, not a success with nothing shown.
+int finishOutput(int status)
+{
+    console::out().flush();
+    if (console::out())
+        return status;
+    // The stream keeps no reason, and errno is long gone by now when an
+    // earlier line's flush failed.
+    console::err() << "error: standard output: cannot write\n";
+    console::err().flush();
+    return status == exitSuccess ? exitOutputFailed : status;
 }
 
 int usageError(const CLI::App& app, const std::string& message)
@@ -71,6 +105,10 @@ int usageError(const CLI::App& app, const std::string& message)
 
 int runCommandLine(int argc, char** argv, std::istream& in)
 {
+    // What is written goes to standard output, whose reader may be gone
+    // (`loopcheck --list | head -1`): that is a failed write to report, not
+    // a signal to die of, least of all with a driver running.
+    ignoreBrokenPipes();
     if (argc <= 1)
         return runTestDialogue(in);
 
@@ -85,15 +123,14 @@ int runCommandLine(int argc, char** argv, std::istream& in)
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
         console::out() << app.help();
-        console::out().flush();
-        return exitSuccess;
+        return finishOutput(exitSuccess);
     } catch (const CLI::ParseError& e) {
         return usageError(app, e.what());
     }
 
     if (line.version) {
         console::line(versionText());
-        return exitSuccess;
+        return finishOutput(exitSuccess);
     }
     if (line.list) {
         const DriverListing listing = listInstalledDrivers();
@@ -101,8 +138,7 @@ int runCommandLine(int argc, char** argv, std::istream& in)
             writeDriverListJson(listing, console::out());
         else
             writeDriverListTable(listing, console::out());
-        console::out().flush();
-        return exitSuccess;
+        return finishOutput(exitSuccess);
     }
     if (line.probe < 0)
         return usageError(app, "nothing to do: give --list, --probe N, --version or --help");
@@ -113,7 +149,7 @@ int runCommandLine(int argc, char** argv, std::istream& in)
         writeProbeJson(report, console::out());
     else
         writeProbeTable(report, console::out());
-    console::out().flush();
+    const int written = finishOutput(exitSuccess);
     if (report.stream.interrupted) {
         console::err() << "error: the probe of driver " << line.probe << " was interrupted (" << interruptionName()
                        << ")\n";
@@ -128,5 +164,5 @@ int runCommandLine(int argc, char** argv, std::istream& in)
         console::err().flush();
         return exitDriverFailed;
     }
-    return exitSuccess;
+    return written;
 }

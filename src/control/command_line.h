@@ -9,6 +9,7 @@
 constexpr int exitSuccess = 0;
 constexpr int exitDriverFailed = 1;  // the probed driver could not be opened or initialised
 constexpr int exitUsage = 2;         // an unknown option, a missing or bad value
+constexpr int exitOutputFailed = 3;  // standard output could not be written in full
 // An interrupted probe ends with the status the interruption calls for
 // (130 for Ctrl-C, 143 for termination).
 

@@ -30,6 +30,13 @@ void reportInterruption(int32_t runNumber, RunEnd end, int32_t runCount)
                      " of ", runCount, " runs completed");
 }
 
+// The session's lines are its own record for the operator: lost ones are
+// told of, while the exit status stays that of the test.
+void warnIfOutputLost()
+{
+    if (!console::out()) console::warning("standard output: cannot write; the console lines of this session are lost");
+}
+
 }  // namespace
 
 bool collectDriverNames()
@@ -104,7 +111,10 @@ bool askTestQuestions(std::istream& in, TestPlan& plan)
 int runTestDialogue(std::istream& in)
 {
     TestPlan plan;
-    if (!askTestQuestions(in, plan)) return 0;
+    if (!askTestQuestions(in, plan)) {
+        warnIfOutputLost();
+        return 0;
+    }
 
     // From here on a driver may be running: Ctrl-C and termination wind
     // the test down rather than end the process under the driver's feet.
@@ -116,10 +126,12 @@ int runTestDialogue(std::istream& in)
         if (end != RunEnd::completed || !pauseUnlessInterrupted(pauseAfterRunMs)) {
             closeResultsFile();
             reportInterruption(run, end, plan.runCount);
+            warnIfOutputLost();
             interruptionHandled();
             return interruptionStatus();
         }
     }
     closeResultsFile();
+    warnIfOutputLost();
     return 0;
 }

@@ -5,6 +5,7 @@
 #include "record/test_state.h"
 #include "control/text_table.h"
 #include "driver/driver_registry.h"
+#include "platform/isolated_call.h"
 
 namespace {
 
@@ -39,7 +40,13 @@ DriverListing listInstalledDrivers()
         driver.keyName = record->keyName;
         driver.clsidText = record->clsidText;
         driver.serverPath = record->serverPath;
-        driver.problem = creationProblem(i);
+        // A driver that crashes or hangs while it is made must not take the
+        // list with it: the list names it.
+        std::string problem;
+        std::string failure;
+        if (!runIsolated([i] { return creationProblem(i); }, problem, failure))
+            problem = "creating it " + failure;
+        driver.problem = problem;
         driver.usable = driver.problem.empty();
         listing.drivers.push_back(std::move(driver));
     }

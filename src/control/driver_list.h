@@ -30,7 +30,9 @@ struct DriverListing {
 
 // Scans the registry and tries to create each driver once (creating is
 // not initialising: no driver starts its hardware for this), releasing it
-// again at once.
+// again at once. Each try runs apart (a child process where the system can
+// fork), so a driver that crashes or hangs is listed with that as its
+// problem.
 DriverListing listInstalledDrivers();
 
 void writeDriverListTable(const DriverListing& listing, std::ostream& out);

@@ -215,7 +215,12 @@ void runStream(IASIO& driver, CallLog& log, ProbeReport& report)
     }
     const double rateForRoom = stream.nominalRate > 0.0 ? stream.nominalRate : 384000.0;
     const double expected = stream.seconds * rateForRoom / stream.bufferSize;
-    const int64_t capacity = std::min(maxTimedCallbacks, static_cast<int64_t>(2.0 * expected) + 256);
+    // The driver's rate may be anything (1e30 Hz): the room is bounded before
+    // it becomes an integer, which could not hold it.
+    const double wanted = 2.0 * expected + 256.0;
+    const int64_t capacity =
+        std::isfinite(wanted) && wanted < static_cast<double>(maxTimedCallbacks) ? static_cast<int64_t>(wanted)
+                                                                                  : maxTimedCallbacks;
     const auto entryCount = static_cast<ASIOLong>(infos.size());
     ASIOBufferInfo* entries = prepareProbeCallbacks(&driver, std::move(infos), std::move(bytesPerHalf), capacity);
     ASIOCallbacks callbacks = probeCallbacks();

@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "platform/report_file.h"
 #include "record/console.h"
 #include "report/dump_table.h"
 #include "report/text_file_writer.h"
@@ -23,9 +25,9 @@ void noteResultsError(int error)
     if (pendingResultsError == 0) pendingResultsError = error;
 }
 
-void warnCannotCreate(const char* name, int error)
+void warnCannotCreate(const char* name, const std::string& why)
 {
-    console::warning("could not create \"", name, "\": ", std::strerror(error));
+    console::warning("could not create \"", name, "\": ", why);
 }
 
 void warnCannotWrite(const char* name, int error)
@@ -97,9 +99,9 @@ void writeSlices(TextFileWriter& results, int32_t channel, const InputStatistics
 
 FileHandle openResultsFile()
 {
-    errno = 0;
-    FileHandle file(std::fopen(resultsFileName, "wt"));
-    if (!file) warnCannotCreate(resultsFileName, errno != 0 ? errno : EIO);
+    std::string why;
+    FileHandle file(createReportFile(resultsFileName, why));
+    if (!file) warnCannotCreate(resultsFileName, why);
     pendingResultsError = 0;
     return file;
 }
@@ -131,10 +133,10 @@ bool writeRunReport(int32_t runNumber, const RunStatistics& statistics)
 {
     char dumpName[64];
     std::snprintf(dumpName, sizeof dumpName, "ASIO PCM(Run %d).txt", runNumber);
-    errno = 0;
-    FileHandle dumpFile(std::fopen(dumpName, "wt"));
+    std::string why;
+    FileHandle dumpFile(createReportFile(dumpName, why));
     if (!dumpFile) {
-        warnCannotCreate(dumpName, errno != 0 ? errno : EIO);
+        warnCannotCreate(dumpName, why);
         endResultsBlock();
         return true;
     }

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <dirent.h>
 #include <set>
 #include <sys/stat.h>
@@ -269,6 +270,112 @@ TEST_F(HostileInput, OptionValuesOutOfRangeAreRefusedNamingTheOption)
     const AnalyserResult top = runAnalyser({dump, "--outputs", "2147483646"});
     EXPECT_EQ(top.exitCode, 0) << top.err;
     EXPECT_NE(top.out.find("  channel 2147483647  "), std::string::npos) << top.out;
+}
+
+TEST_F(HostileInput, AnOutputThatIsAnInputOrAnotherOutputIsRefusedBeforeAnythingIsWritten)
+{
+    const std::string dump = path("ASIO PCM(Run 0).txt");
+    const std::string text = staircaseText(6000);
+    synthetic::writeText(dump, text);
+    ASSERT_EQ(mkdir(path("sub").c_str(), 0755), 0);
+    ASSERT_EQ(symlink(dump.c_str(), path("link.txt").c_str()), 0);
+    ASSERT_EQ(link(dump.c_str(), path("hard.txt").c_str()), 0);
+    // Two dumps of one run number from two folders: one WAV name.
+    ASSERT_EQ(mkdir(path("a").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(path("b").c_str(), 0755), 0);
+    synthetic::writeText(path("a/ASIO PCM(Run 0).txt"), text);
+    synthetic::writeText(path("b/ASIO PCM(Run 0).txt"), text);
+
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{dump, "--json", dump}, "--json " + dump + " is the dump " + dump + ": an output never replaces an input"},
+        {{dump, "--plot", path("sub/../ASIO PCM(Run 0).txt")}, "--plot " + path("sub/../ASIO PCM(Run 0).txt") +
+                                                                   " is the dump " + dump +
+                                                                   ": an output never replaces an input"},
+        {{dump, "--json", path("link.txt")},
+         "--json " + path("link.txt") + " is the dump " + dump + ": an output never replaces an input"},
+        {{path("hard.txt"), "--json", dump},
+         "--json " + dump + " is the dump " + path("hard.txt") + ": an output never replaces an input"},
+        {{dump, "--json", path("o"), "--plot", path("sub/../o")},
+         "--json " + path("o") + " and --plot " + path("sub/../o") + " are one file"},
+        {{path("a/ASIO PCM(Run 0).txt"), path("b/ASIO PCM(Run 0).txt"), "--wav", path("w")},
+         "the WAV file " + path("w") + "/ASIO PCM(Run 0).wav of " + path("a/ASIO PCM(Run 0).txt") +
+             " and the WAV file " + path("w") + "/ASIO PCM(Run 0).wav of " + path("b/ASIO PCM(Run 0).txt") +
+             " are one file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        const AnalyserResult r = runAnalyser(c.arguments);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_EQ(r.err, "loopcheck-analyse: " + c.message + "\n");
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(readFile(dump), text);
+        EXPECT_EQ(folderNames(folder.path()), (std::set<std::string>{"ASIO PCM(Run 0).txt", "a", "b", "hard.txt",
+                                                                     "link.txt", "sub"}));
+    }
+    // Devices may be shared by outputs.
+    const AnalyserResult shared = runAnalyser({dump, "--json", "/dev/null", "--plot", "/dev/null"});
+    EXPECT_EQ(shared.exitCode, 0) << shared.err;
+}
+
+TEST_F(HostileInput, FifosAreRefusedWithoutWaiting)
+{
+    ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
+    const AnalyserResult r = runAnalyser({path("fifo")});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "loopcheck-analyse: " + path("fifo") + ": not a regular file\n");
+
+    // An output FIFO that nothing reads: opening it would wait for a reader.
+    const std::string dump = path("ASIO PCM(Run 0).txt");
+    synthetic::writeText(dump, staircaseText(6000));
+    for (const char* option : {"--json", "--plot"}) {
+        const AnalyserResult out = runAnalyser({dump, option, path("fifo")});
+        EXPECT_EQ(out.exitCode, 2) << option;
+        EXPECT_EQ(out.err, "loopcheck-analyse: " + path("fifo") + ": cannot write: a FIFO that nothing reads\n")
+            << option;
+    }
+}
+
+TEST_F(HostileInput, JunkAfterTheLastRowIsNoCutRow)
+{
+    // Megabytes without a line end: refused, not gathered into memory.
+    const std::string dump = path("ASIO PCM(Run 0).txt");
+    synthetic::writeText(dump, staircaseText(6000) + std::string(10 << 20, 'x'));
+    const AnalyserResult r = runAnalyser({dump});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "loopcheck-analyse: " + dump + ":6004: expected the row's position followed by a tab\n");
+    EXPECT_EQ(r.out.find("PASS"), std::string::npos);
+}
+
+TEST_F(HostileInput, OptionsAreKnownBeforeTheirValuesAndVersionIsOne)
+{
+    const std::string dump = path("ASIO PCM(Run 0).txt");
+    synthetic::writeText(dump, staircaseText(6000));
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{dump, "--bogus"}, "unknown option --bogus"},
+        {{dump, "--bogus=1"}, "unknown option --bogus"},
+        {{dump, "--version=1"}, "--version takes no value"},
+        {{dump, "--json"}, "--json needs a value"},
+    };
+    for (const Case& c : cases) {
+        const AnalyserResult r = runAnalyser(c.arguments);
+        EXPECT_EQ(r.exitCode, 2) << c.message;
+        EXPECT_EQ(r.err.substr(0, c.message.size() + 20), "loopcheck-analyse: " + c.message + "\n") << r.err;
+    }
+    const AnalyserResult version = runAnalyser({"--version"});
+    EXPECT_EQ(version.exitCode, 0) << version.err;
+    EXPECT_EQ(version.err, "");
+    unsigned major = 0, minor = 0, patch = 0;
+    EXPECT_EQ(std::sscanf(version.out.c_str(), "loopcheck-analyse %u.%u.%u", &major, &minor, &patch), 3)
+        << version.out;
+    EXPECT_EQ(version.out.find('\n'), version.out.size() - 1) << "one line";
 }
 
 }  // namespace

@@ -180,8 +180,50 @@ INSTANTIATE_TEST_SUITE_P(
         Malformed{"TooManyValues", header + "0\t1\t2\t3\t\n", file + ":4: expected the end of the row after its values"},
         Malformed{"NotANumber", header + "0\t1\tabc\t\n", file + ":4: expected a 32-bit sample value followed by a tab"},
         Malformed{"OutOfRange", header + "0\t1\t2147483648\t\n", file + ":4: expected a 32-bit sample value followed by a tab"},
-        Malformed{"ValueAfterEnd", header + "0\t1\t\t\n1\t1\t2\t\n", file + ":5: a value after an empty cell of the same column"}),
+        Malformed{"ValueAfterEnd", header + "0\t1\t\t\n1\t1\t2\t\n", file + ":5: a value after an empty cell of the same column"},
+        // Maxima the harness cannot write: they would decide how many rows
+        // a whole dump has.
+        Malformed{"NegativeTotal",
+                  "Input latency is 1, output latency is 2\nMax Abs 5(sample 2, Initial zeroes 0, total samples -5)\t\n",
+                  file + ":2: expected the line of \"Max Abs\" entries"},
+        Malformed{"NegativeMaxAbs",
+                  "Input latency is 1, output latency is 2\nMax Abs -5(sample 2, Initial zeroes 0, total samples 5)\t\n",
+                  file + ":2: expected the line of \"Max Abs\" entries"},
+        Malformed{"ZeroesPastTheEnd",
+                  "Input latency is 1, output latency is 2\nMax Abs 5(sample 2, Initial zeroes 999999999, total "
+                  "samples 5)\t\n",
+                  file + ":2: expected the line of \"Max Abs\" entries"},
+        // Text after the last row that no row could have been cut from.
+        Malformed{"NulsAfterTheLastRow", header + "0\t1\t2\t\n" + std::string(100, '\0'),
+                  file + ":5: expected the row's position followed by a tab"},
+        Malformed{"LettersAfterTheLastRow", header + "0\t1\t2\t\n1\t1x",
+                  file + ":5: expected a 32-bit sample value followed by a tab"},
+        Malformed{"TooLongForARow", header + "0\t1\t2\t\n" + std::string(100, '7'),
+                  file + ":5: expected the row's position followed by a tab"},
+        Malformed{"SignWithoutDigits", header + "0\t1\t2\t\n1\t-\t",
+                  file + ":5: expected a 32-bit sample value followed by a tab"},
+        // A table that does not fit a latency below 0: the line is wrong,
+        // not the table.
+        Malformed{"NegativeLatency",
+                  "Input latency is -5, output latency is 0\nMax Abs 5(sample 0, Initial zeroes 0, total samples "
+                  "612)\t\nPosition\tvalues\n0\t5\t\n",
+                  file + ":1: invalid latency line: input latency -5, output latency 0 do not fit the table's 1 rows"}),
     [](const ::testing::TestParamInfo<Malformed>& info) { return std::string(info.param.name); });
+
+TEST(DumpParser, OnlyTheStartOfARowIsACutRow)
+{
+    // What a writer stopped mid-row leaves: kept rows, the cut one left out.
+    for (const std::string cut : {"1", "1\t", "1\t-", "1\t-7\t2", "1\t-7\t2\t", "1\t-7\t2\t\r", "1\t\t"}) {
+        SCOPED_TRACE(cut);
+        DumpData dump;
+        std::string error;
+        std::vector<std::string> warnings;
+        ASSERT_TRUE(parse(header + "0\t1\t2\t\n" + cut, dump, error, warnings)) << error;
+        EXPECT_EQ(dump.rows, 1);
+        ASSERT_EQ(warnings.size(), 1u);
+        EXPECT_EQ(warnings[0], "ASIO PCM(Run 3).txt:5: last row is incomplete and was left out");
+    }
+}
 
 TEST(DumpParser, RunNumberComesFromTheHarnessName)
 {

@@ -4,8 +4,11 @@
 // Wine); the probe's figures are read from its JSON document.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -94,6 +97,66 @@ TEST(CommandLineOptions, BadOptionsGiveOneErrorLineAndTheUsageOnStandardErrorAnd
         EXPECT_NE(r.err.find("\nUsage: loopcheck [OPTIONS]"), std::string::npos) << r.err;
         EXPECT_EQ(r.files(), std::vector<std::string>{});
     }
+}
+
+TEST(CommandLineOptions, NumbersThatAreNoNumbersAreRefusedNamingTheOption)
+{
+    // A range check that compares lets NaN through: it compares false.
+    const std::vector<std::vector<std::string>> bad = {
+        {"--probe", "0", "--seconds", "nan"}, {"--probe", "0", "--seconds", "inf"},
+        {"--probe", "0", "--seconds", "-nan"}, {"--probe", "0", "--rate", "nan"},
+        {"--probe", "0", "--rate", "inf"},    {"--probe", "0", "--rate", "1e400"},
+    };
+    for (const auto& arguments : bad) {
+        SCOPED_TRACE(arguments[2] + " " + arguments[3]);
+        const HarnessResult r = run(arguments, {driver("Plain", 1)});
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(firstLine(r.err).rfind("error: ", 0), 0u) << r.err;
+        EXPECT_NE(firstLine(r.err).find(arguments[2]), std::string::npos) << r.err;
+    }
+}
+
+TEST(CommandLineOptions, StandardOutputThatCannotBeWrittenIsAnErrorWithStatus3NotASignal)
+{
+    if (wineRunner() != nullptr) GTEST_SKIP() << "the descriptor is set up by the native runner";
+    const std::vector<std::vector<std::string>> commands = {
+        {"--list"}, {"--list", "--json"}, {"--probe", "0", "--seconds", "0.1"},
+        {"--probe", "0", "--json", "--seconds", "0.1"}, {"--help"}, {"--version"},
+    };
+    for (const auto& arguments : commands) {
+        SCOPED_TRACE(arguments[0] + (arguments.size() > 1 ? " " + arguments[1] : ""));
+        RunStaging staging;
+        staging.arguments = arguments;
+        for (const bool closedPipe : {false, true}) {
+            SCOPED_TRACE(closedPipe ? "a pipe nothing reads" : "a full disk");
+            staging.inHarnessProcess = [closedPipe] {
+                if (closedPipe) {
+                    int ends[2];
+                    if (pipe(ends) != 0) return false;
+                    close(ends[0]);
+                    return dup2(ends[1], 1) == 1;
+                }
+                const int full = open("/dev/full", O_WRONLY);
+                return full >= 0 && dup2(full, 1) == 1;
+            };
+            const HarnessResult r = NativeRunner().run("", {driver("Plain", 1)}, staging);
+            EXPECT_EQ(r.exitCode, 3);
+            EXPECT_EQ(r.err, "error: standard output: cannot write\n");
+        }
+    }
+}
+
+TEST(DriverList, ARegistryLineThatCannotBeReadIsWarnedAboutOnce)
+{
+    // The driver library reads the same registry file as its host.
+    if (wineRunner() != nullptr) GTEST_SKIP() << "the registry file is the native stand-in's";
+    const HarnessResult r = run({"--list"}, {driver("Plain", 1, {{"Broken", "nonsense"}})});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("yes"), std::string::npos) << r.out;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.err.find(": value data that is neither text, dword: nor hex:, line skipped\n"), std::string::npos)
+        << r.err;
 }
 
 TEST(CommandLineOptions, HelpAndVersionGoToStandardOutputWithStatus0)
@@ -468,30 +531,61 @@ bool catchesInterrupt(int pid)
     return false;
 }
 
-TEST(DriverProbe, CtrlCStopsTheStreamReportsWhatStreamedAndEndsWithStatus130)
+struct ProbeSignal {
+    int signal;
+    int status;
+    const char* name;
+};
+
+class ProbeInterrupted : public ::testing::TestWithParam<ProbeSignal> {};
+
+TEST_P(ProbeInterrupted, StopsTheStreamReportsWhatStreamedAndEndsWithTheSignalsStatus)
 {
     if (wineRunner() != nullptr) GTEST_SKIP() << "the signal is sent to the native build's process";
+    const ProbeSignal c = GetParam();
     RunStaging staging;
     staging.arguments = {"--probe", "0", "--json", "--seconds", "60"};
-    staging.whileRunning = [](int pid, const std::string&) {
+    staging.whileRunning = [&](int pid, const std::string&) {
         // The handler is installed just before the driver starts.
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (!catchesInterrupt(pid) && std::chrono::steady_clock::now() < giveUp)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        kill(pid, SIGINT);
+        kill(pid, c.signal);
     };
     const auto started = std::chrono::steady_clock::now();
     const HarnessResult r = NativeRunner().run("", {driver("Interrupted", 14)}, staging);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
-    EXPECT_EQ(r.exitCode, 130);
-    EXPECT_EQ(firstLine(r.err), "error: the probe of driver 0 was interrupted (SIGINT)");
+    EXPECT_EQ(r.exitCode, c.status);
+    EXPECT_EQ(firstLine(r.err), std::string("error: the probe of driver 0 was interrupted (") + c.name + ")");
     const json report = json::parse(r.out, nullptr, false);
     ASSERT_FALSE(report.is_discarded()) << r.out;
     EXPECT_EQ(report["stream"]["interrupted"], true);
     EXPECT_GT(report["stream"]["callbacks"].get<int>(), 10);
     EXPECT_EQ(callOf(report, "stop")["ok"], true);
     EXPECT_EQ(callOf(report, "disposeBuffers")["ok"], true);
+}
+
+INSTANTIATE_TEST_SUITE_P(DriverProbe, ProbeInterrupted,
+                         ::testing::Values(ProbeSignal{SIGINT, 130, "SIGINT"}, ProbeSignal{SIGTERM, 143, "SIGTERM"},
+                                           ProbeSignal{SIGHUP, 129, "SIGHUP"}),
+                         [](const ::testing::TestParamInfo<ProbeSignal>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(DriverProbe, ARateNoClockCanRunAtIsReportedAndTheProbeGoesOn)
+{
+    // The room for the callback times is sized from the rate: 1e30 Hz must
+    // not become an integer it cannot be.
+    for (const std::vector<std::string>& more :
+         {std::vector<std::string>{"--seconds", "0.1"}, std::vector<std::string>{"--buffer", "64", "--seconds", "0.1"}}) {
+        SCOPED_TRACE(more.size());
+        const Probe p = probe({driver("Huge Rate", 15, {{"SampleRates", quoted("1e30")}})}, 0, more);
+        EXPECT_EQ(p.result.exitCode, 0) << p.result.err;
+        ASSERT_FALSE(p.report.is_discarded()) << p.result.out;
+        EXPECT_EQ(p.report["sampleRate"]["current"], 1e30) << p.report.dump();
+        EXPECT_EQ(p.report["stream"]["nominalRate"], 1e30);
+    }
 }
 
 TEST(DriverProbe, TableShowsTheAnswersAndTheStream)

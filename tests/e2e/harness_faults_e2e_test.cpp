@@ -306,6 +306,14 @@ INSTANTIATE_TEST_SUITE_P(
                       "warning: interrupted by SIGINT during run 1 (runs count from 0); 1 of 3 runs completed\n"},
         InterruptCase{"SigtermWhileStreaming", SIGTERM, 143, "3 2000 -1 1\n", {}, secondRunStreams, 1,
                       "warning: interrupted by SIGTERM during run 1 (runs count from 0); 1 of 3 runs completed\n"},
+        // A closed terminal or SSH session.
+        InterruptCase{"SighupWhileStreaming", SIGHUP, 129, "3 2000 -1 1\n", {}, secondRunStreams, 1,
+                      "warning: interrupted by SIGHUP during run 1 (runs count from 0); 1 of 3 runs completed\n"},
+        InterruptCase{"SighupWhileWritingTheDump", SIGHUP, 129, "2 4000 220 3\n",
+                      {{"Outputs", cases::dword(32)}, {"Inputs", cases::dword(32)}},
+                      [](const std::string&, const std::string& folder) { return dumpStarted(folder); }, 0,
+                      "warning: interrupted by SIGHUP while writing the dump file (now removed) of run 0 (runs count "
+                      "from 0); 0 of 2 runs completed\n"},
         // Four seconds of 32 inputs at 192 kHz: a dump of some 250 MB,
         // interrupted as soon as it is begun.
         InterruptCase{"SigintWhileWritingTheDump", SIGINT, 130, "2 4000 220 3\n",

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -129,6 +130,46 @@ TEST_F(MachineFaultEndToEnd, DumpFileNameTakenByAFolder)
     EXPECT_EQ(r.err, cannotCreate("ASIO PCM(Run 0).txt", EISDIR));
     EXPECT_TRUE(reportsConsistent(r, 2, RunShape{}, nullptr, {0}));
     expectDump(r, 1);
+}
+
+// A FIFO that nothing reads in place of a report file: refused at once,
+// the runs go on and the other file is written whole.
+TEST_F(MachineFaultEndToEnd, ReportFileNamesTakenByFifosWithoutAReader)
+{
+    for (const std::string taken : {"ASIO Results.txt", "ASIO PCM(Run 0).txt"}) {
+        SCOPED_TRACE(taken);
+        RunStaging staging;
+        staging.prepareFolder = [&](const std::string& folder) { mkfifo((folder + "/" + taken).c_str(), 0600); };
+        const HarnessResult r = native_.run(answers, oneDriver, staging);
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_MATCHES(r.out, twoRunsOut());
+        EXPECT_EQ(r.err, "warning: could not create \"" + taken + "\": a FIFO that nothing reads\n");
+        expectDump(r, 1);
+    }
+}
+
+// Console lines that cannot be written are told of on standard error; the
+// test and its reports are whole, and the status is the test's.
+TEST_F(MachineFaultEndToEnd, StandardOutputLostInTheSession)
+{
+    for (const bool closedPipe : {false, true}) {
+        SCOPED_TRACE(closedPipe ? "a pipe nothing reads" : "a full disk");
+        RunStaging staging;
+        staging.inHarnessProcess = [closedPipe] {
+            int ends[2];
+            if (closedPipe && pipe(ends) == 0) {
+                close(ends[0]);
+                return dup2(ends[1], 1) == 1;
+            }
+            const int full = open("/dev/full", O_WRONLY);
+            return full >= 0 && dup2(full, 1) == 1;
+        };
+        const HarnessResult r = native_.run(answers, oneDriver, staging);
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.err, "warning: standard output: cannot write; the console lines of this session are lost\n");
+        EXPECT_EQ(r.files(),
+                  (std::vector<std::string>{"ASIO PCM(Run 0).txt", "ASIO PCM(Run 1).txt", "ASIO Results.txt"}));
+    }
 }
 
 TEST_F(MachineFaultEndToEnd, WorkingFolderTakesNoFiles)

@@ -2,6 +2,7 @@
 // loaded and asked for the object; every way it can fail gives a COM code.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <thread>
 
 #include "driver/asio_interface.h"
@@ -56,6 +57,36 @@ TEST_F(ComCreation, FailuresGiveCodesAndNoObject)
         EXPECT_EQ(CoCreateInstance(c.clsid, nullptr, CLSCTX_INPROC_SERVER, c.iid, &object), c.result);
         EXPECT_EQ(object, nullptr);
     }
+}
+
+// A relative server path in any text type is the registry file's, never
+// the current folder's or the loader's search path.
+TEST(ComServerPath, ARelativeExpandableTextIsAnchoredLikeText)
+{
+    std::string bytes;
+    for (const char c : std::string("test_server.so")) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%02x,", static_cast<unsigned char>(c));
+        bytes += hex;
+    }
+    ASSERT_EQ(useRegistryText("REGEDIT4\n\n[HKEY_CLASSES_ROOT\\CLSID\\{A1A1A1A1-0000-4000-8000-00000000000A}\\"
+                              "InprocServer32]\n@=hex(2):" +
+                              bytes + "00\n"),
+              "");
+    OpenedKey server(HKEY_CLASSES_ROOT, "CLSID\\{A1A1A1A1-0000-4000-8000-00000000000A}\\InprocServer32");
+    ASSERT_EQ(server.status(), ERROR_SUCCESS);
+    char path[4096] = {};
+    DWORD type = REG_NONE;
+    DWORD size = sizeof path - 1;
+    ASSERT_EQ(RegQueryValueExA(server.get(), nullptr, nullptr, &type, reinterpret_cast<LPBYTE>(path), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));
+    EXPECT_EQ(std::string(path), fixturePath("test_server.so"));
+
+    ComScope com;
+    void* object = nullptr;
+    EXPECT_EQ(CoCreateInstance(testClassA, nullptr, CLSCTX_INPROC_SERVER, testClassA, &object), S_OK);
+    if (object != nullptr) static_cast<IASIO*>(object)->Release();
 }
 
 TEST(ComStart, IsCountedPerThreadAndNeededForCreation)

@@ -3,11 +3,13 @@
 // initialisation wrapper.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "control/driver_list.h"
 #include "record/test_state.h"
 #include "driver/driver_registry.h"
 #include "registry_fixture.h"
@@ -145,6 +147,27 @@ TEST_F(DriverRegistryTest, SkippedKeysAreKeptWithTheirReasonsInScanOrder)
 
 // Key names between 128 and 255 characters are legal; neither they nor a
 // name the enumeration cannot hand out may hide the drivers after them.
+// A driver whose making crashes the process is named in the list, and the
+// drivers after it are listed as ever.
+TEST_F(DriverRegistryTest, TheListNamesADriverThatCrashesWhenMadeAndGoesOn)
+{
+    std::string text = "Windows Registry Editor Version 5.00\n";
+    for (const char* clsid : {"{A1A1A1A1-0000-4000-8000-00000000000A}", "{E8E8E8E8-0000-4000-8000-00000000000E}"})
+        text += std::string("[HKEY_CLASSES_ROOT\\CLSID\\") + clsid + "\\InprocServer32]\n@=\"test_server.so\"\n";
+    text += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ASIO\\A Crashes]\n\"CLSID\"=\"{E8E8E8E8-0000-4000-8000-00000000000E}\"\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ASIO\\B Fine]\n\"CLSID\"=\"{A1A1A1A1-0000-4000-8000-00000000000A}\"\n";
+    ASSERT_EQ(useRegistryText(text), "");
+
+    const DriverListing listing = listInstalledDrivers();
+    ASSERT_EQ(listing.drivers.size(), 2u);
+    EXPECT_EQ(listing.drivers[0].keyName, "A Crashes");
+    EXPECT_FALSE(listing.drivers[0].usable);
+    EXPECT_EQ(listing.drivers[0].problem.rfind("creating it crashed (signal " + std::to_string(SIGABRT), 0), 0u)
+        << listing.drivers[0].problem;
+    EXPECT_EQ(listing.drivers[1].keyName, "B Fine");
+    EXPECT_TRUE(listing.drivers[1].usable) << listing.drivers[1].problem;
+}
+
 TEST_F(DriverRegistryTest, LongKeyNamesDoNotEndTheScan)
 {
     const std::string longName = "A" + std::string(200, 'l');

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <climits>
 #include <cstdio>
@@ -168,6 +169,18 @@ TEST_F(ReportTest, ResultsFileThatCannotBeCreatedIsWarnedAbout)
     std::filesystem::create_directory("ASIO Results.txt");
     EXPECT_FALSE(openResultsFile());
     EXPECT_EQ(err(), "warning: could not create \"ASIO Results.txt\": Is a directory\n");
+}
+
+TEST_F(SmallRunTest, ReportFilesThatAreFifosWithoutAReaderAreRefusedWithoutWaiting)
+{
+    // Opening one for writing would wait for a reader for ever.
+    ASSERT_EQ(mkfifo("ASIO Results.txt", 0600), 0);
+    ASSERT_EQ(mkfifo("ASIO PCM(Run 0).txt", 0600), 0);
+    EXPECT_FALSE(openResultsFile());
+    analyseRun(0);
+    EXPECT_EQ(err(), "warning: could not create \"ASIO Results.txt\": a FIFO that nothing reads\n"
+                     "warning: could not create \"ASIO PCM(Run 0).txt\": a FIFO that nothing reads\n");
+    expectAllRecordingsEmpty();
 }
 
 TEST_F(ReportTest, ClosingResultsFileWarnsWhenTheLastWritesFail)

@@ -18,6 +18,14 @@ bool readNumber(const std::string& text, Number& value)
     return r.ec == std::errc() && r.ptr == last && !text.empty();
 }
 
+bool takesValue(const std::string& option)
+{
+    for (const char* known : {"--rate", "--signal", "--frequency", "--max-extra-latency", "--outputs", "--bits",
+                              "--min-level", "--glitch-db", "--json", "--wav", "--plot"})
+        if (option == known) return true;
+    return false;
+}
+
 }  // namespace
 
 const char* usageText()
@@ -37,6 +45,7 @@ const char* usageText()
            "  --json FILE             write every finding as JSON\n"
            "  --wav DIR               write each run's inputs as a WAV file into DIR\n"
            "  --plot FILE.png         draw each input around its onset and over the whole run\n"
+           "  --version               print the version and exit\n"
            "\n"
            "Exit status: 0 every input passed, 1 an input failed, 2 unusable input or output.\n";
 }
@@ -53,6 +62,10 @@ bool parseCommandLine(int argc, const char* const* argv, CommandLine& line, std:
             line.analysis.allowSilent = true;
             continue;
         }
+        if (arg == "--version") {
+            line.version = true;
+            continue;
+        }
         if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
             line.files.push_back(arg);
             continue;
@@ -62,15 +75,23 @@ bool parseCommandLine(int argc, const char* const* argv, CommandLine& line, std:
         if (equals != std::string::npos) {
             value = arg.substr(equals + 1);
             arg.resize(equals);
-            if (arg == "--allow-silent" || arg == "--help") {
+            if (arg == "--allow-silent" || arg == "--help" || arg == "--version") {
                 error = arg + " takes no value";
                 return false;
             }
-        } else if (i + 1 < argc) {
-            value = argv[++i];
-        } else {
-            error = arg + " needs a value";
+        }
+        // Known before its value is looked for: an unknown option last on
+        // the line is unknown, not short of a value.
+        if (!takesValue(arg)) {
+            error = "unknown option " + arg;
             return false;
+        }
+        if (equals == std::string::npos) {
+            if (i + 1 == argc) {
+                error = arg + " needs a value";
+                return false;
+            }
+            value = argv[++i];
         }
         AnalysisOptions& a = line.analysis;
         double number = 0.0;
@@ -139,7 +160,7 @@ bool parseCommandLine(int argc, const char* const* argv, CommandLine& line, std:
             return false;
         }
     }
-    if (line.files.empty() && !line.help) {
+    if (line.files.empty() && !line.help && !line.version) {
         error = "no dump file given";
         return false;
     }

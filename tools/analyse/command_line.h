@@ -16,6 +16,7 @@ struct CommandLine {
     std::string plotFile;
     int firstChannel = -1;  // --outputs: inputs numbered after that many outputs
     bool help = false;
+    bool version = false;
 };
 
 // False with `error` set for an unknown option, a missing or malformed

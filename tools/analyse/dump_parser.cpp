@@ -60,13 +60,22 @@ bool readLatencyLine(HeaderReader& in, DumpData& dump)
            in.number(dump.outputLatency) && in.lineEnd();
 }
 
+// What the harness can write: a magnitude, positions and counts of at least
+// 0, and initial zeroes within the recording. Anything else would make the
+// row count the line states (and so the verdict) meaningless.
+bool plausible(const MaximaEntry& e)
+{
+    return e.maxAbs >= 0 && e.maxAbsSample >= 0 && e.totalSamples >= 0 && e.initialZeroes >= 0 &&
+           e.initialZeroes <= e.totalSamples;
+}
+
 bool readMaximaLine(HeaderReader& in, DumpData& dump)
 {
     while (!in.atLineEnd()) {
         MaximaEntry e;
         if (!(in.literal("Max Abs ") && in.number(e.maxAbs) && in.literal("(sample ") && in.number(e.maxAbsSample) &&
               in.literal(", Initial zeroes ") && in.number(e.initialZeroes) && in.literal(", total samples ") &&
-              in.number(e.totalSamples) && in.literal(")\t")))
+              in.number(e.totalSamples) && in.literal(")\t") && plausible(e)))
             return false;
         dump.maxima.push_back(e);
     }
@@ -116,6 +125,27 @@ void reserveRows(DumpData& dump, int64_t lastPosition, uint64_t bytes)
     const int64_t expectedRows = lastPosition + 1;
     if (expectedRows > 0 && expectedRows <= bound)
         for (auto& column : dump.columns) column.reserve(static_cast<size_t>(expectedRows));
+}
+
+// Every cell of a row holds at most an 11-character value and its tab.
+constexpr size_t cellBytes = 12;
+
+// Whether the text from `p` to the file's end can be the start of a row of
+// `cells` cells (the position and one per input) that the writer stopped in.
+// Anything else is not a cut row but text that was never a row.
+bool cutRow(const char* p, const char* end, size_t cells)
+{
+    if (static_cast<size_t>(end - p) > cells * cellBytes + 1) return false;
+    for (size_t cell = 0; p < end; ++cell) {
+        const char* start = p;
+        if (*p == '-') ++p;
+        while (p < end && *p >= '0' && *p <= '9') ++p;
+        if (p == end) return true;
+        if (cell == cells) return *p == '\r' && p + 1 == end && p == start;
+        if (*p != '\t' || (*start == '-' && p == start + 1)) return false;
+        ++p;
+    }
+    return true;
 }
 
 // Reads the table's rows, block after block. It keeps its place between
@@ -181,7 +211,7 @@ public:
         if (failure == nullptr) return true;
 
         const bool ended = std::memchr(failure, '\n', static_cast<size_t>(end - failure)) != nullptr;
-        if (ended || !last) {
+        if (ended || !last || !cutRow(failure, end, channels + 1)) {
             error = where(name_, row + 4) + why;
             return false;
         }
@@ -191,6 +221,9 @@ public:
         warnings.push_back(where(name_, row + 4) + "last row is incomplete and was left out");
         return true;
     }
+
+    // No row is longer: text without a line end past this is no row.
+    size_t longestRow() const { return (dump_.columns.size() + 1) * cellBytes + 2; }
 
 private:
     DumpData& dump_;
@@ -216,6 +249,14 @@ bool checkWhole(const DumpData& dump, std::string& error)
         }
     }
     if (dump.rows >= stated) return true;
+    // The harness sends no lead-in for latencies below 0 and its table then
+    // matches the line; one that does not fit names the latency line.
+    if (dump.inputLatency < 0 || dump.outputLatency < 0) {
+        error = where(dump.path, 1) + "invalid latency line: input latency " + std::to_string(dump.inputLatency) +
+                ", output latency " + std::to_string(dump.outputLatency) + " do not fit the table's " +
+                std::to_string(dump.rows) + " rows";
+        return false;
+    }
     error = dump.path + ": cut dump: the table ends after " + std::to_string(dump.rows) +
             " rows where its maxima line states " + std::to_string(stated) + " (" +
             std::to_string(dump.maxima[input].totalSamples) + " samples of input " + std::to_string(input) +
@@ -308,7 +349,15 @@ bool readDumpFile(const std::string& path, DumpData& dump, std::string& error, s
         const char* whole = end;
         if (!last) {
             const void* lineEnd = memrchr(begin, '\n', filled);
-            if (lineEnd == nullptr) continue;
+            if (lineEnd == nullptr) {
+                // Junk without line ends would otherwise be gathered whole
+                // into memory before it could be refused.
+                // The file is not read to its end here, so whether it changed
+                // cannot be told: the text read is what is wrong.
+                if (table && filled > table->longestRow() && !table->rows(begin, end, true, error, warnings))
+                    return false;
+                continue;
+            }
             whole = static_cast<const char*>(lineEnd) + 1;
         }
         const char* p = begin;

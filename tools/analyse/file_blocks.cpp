@@ -21,7 +21,9 @@ bool FileBlocks::open(const std::string& path, std::string& error)
     close();
     path_ = path;
     read_ = 0;
-    descriptor_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without waiting: opening a FIFO with no writer would block for ever,
+    // before its kind could be looked at.
+    descriptor_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (descriptor_ < 0) {
         error = path + ": cannot open: " + std::strerror(errno);
         return false;
@@ -32,6 +34,8 @@ bool FileBlocks::open(const std::string& path, std::string& error)
         close();
         return false;
     }
+    const int flags = fcntl(descriptor_, F_GETFL);
+    if (flags >= 0) fcntl(descriptor_, F_SETFL, flags & ~O_NONBLOCK);
     size_ = static_cast<uint64_t>(info.st_size);
     changed_ = info.st_mtim;
     // Read front to back once: let the kernel read well ahead.

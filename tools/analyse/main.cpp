@@ -2,6 +2,7 @@
 // trip each input measured against what the driver reported, whether the
 // loopback is bit-exact, and where glitches happened.
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <iostream>
 #include <limits>
@@ -13,10 +14,12 @@
 #include "analyse/cross_run_summary.h"
 #include "analyse/dump_parser.h"
 #include "analyse/json_output.h"
+#include "analyse/output_names.h"
 #include "analyse/plot_output.h"
 #include "analyse/run_analysis.h"
 #include "analyse/table_output.h"
 #include "analyse/wav_output.h"
+#include "control/build_version.h"
 
 namespace {
 
@@ -30,21 +33,39 @@ int unusable(const std::string& message)
     return exitUnusable;
 }
 
+// As loopcheck gives it: both come from one build.
+std::string versionText()
+{
+    std::string text = std::string("loopcheck-analyse ") + LOOPCHECK_VERSION;
+    const std::string commit = LOOPCHECK_GIT_COMMIT;
+    if (!commit.empty()) text += " (commit " + commit + ")";
+    return text;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     using namespace analyse;
+    // A reader of the table that went away (`| head`) is a write that
+    // failed, reported as such, not a signal to die of.
+    std::signal(SIGPIPE, SIG_IGN);
     CommandLine line;
     std::string error;
     if (!parseCommandLine(argc, argv, line, error)) {
         std::cerr << "loopcheck-analyse: " << error << "\n\n" << usageText();
         return exitUnusable;
     }
-    if (line.help) {
-        std::cout << usageText();
+    if (line.help || line.version) {
+        if (line.help)
+            std::cout << usageText();
+        else
+            std::cout << versionText() << "\n";
+        std::cout.flush();
+        if (!std::cout) return unusable("standard output: cannot write");
         return exitPassed;
     }
+    if (!checkOutputNames(line, error)) return unusable(error);
 
     ReadStatistics read;
     std::vector<RunResult> runs;

@@ -82,11 +82,14 @@ bool OutputFile::open(const std::string& path, std::string& error)
     if (exists && (!S_ISREG(info.st_mode) || (isLink && namesADescriptor(path)))) {
         // Appending, so that a descriptor shared with standard output keeps
         // what was written before.
-        descriptor_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        // Without waiting: a FIFO that nothing reads would block for ever.
+        descriptor_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
         if (descriptor_ < 0) {
-            error = path + ": cannot write: " + std::strerror(errno);
+            error = path + ": cannot write: " + (errno == ENXIO ? "a FIFO that nothing reads" : std::strerror(errno));
             return false;
         }
+        const int flags = fcntl(descriptor_, F_GETFL);
+        if (flags >= 0) fcntl(descriptor_, F_SETFL, flags & ~O_NONBLOCK);
         return true;
     }
     if (isLink) {

@@ -150,6 +150,10 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
     if ((context & CLSCTX_INPROC_SERVER) == 0 || !serverPathOf(clsid, path))
         return failCreate(REGDB_E_CLASSNOTREG, "class " + clsidText(clsid) + " has no in-process server registered");
 
+    // The loader would look a bare name up in its search path, and a
+    // relative one in the current folder: neither is what was registered.
+    if (path.front() != '/')
+        return failCreate(CO_E_DLLNOTFOUND, "the server path " + path + " is not absolute");
     void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
         const char* message = dlerror();

@@ -33,7 +33,16 @@ void catchInterruptions()
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal or SSH session: the driver still has to be stopped
+    // and released, and a half-written dump removed.
+    sigaction(SIGHUP, &action, nullptr);
+    ignoreBrokenPipes();
 }
+
+// A reader of standard output that went away (`| head`) would end the
+// process at its next line, with the driver still running during a test;
+// ignored, that write fails and the failure is handled where it is made.
+void ignoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
 
 int interruptionStatus()
 {
@@ -50,6 +59,8 @@ const char* interruptionName()
         return "SIGINT";
     case SIGTERM:
         return "SIGTERM";
+    case SIGHUP:
+        return "SIGHUP";
     default:
         return "a signal";
     }

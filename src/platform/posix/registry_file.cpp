@@ -23,8 +23,21 @@ struct Cache {
     std::shared_ptr<const RegistryTree> tree;
 };
 
+// A driver library carries its own copy of this reader and reads the same
+// file as its host. The first copy to read a file names it here, so that
+// the others in the process, or in a child forked to make a driver, do not
+// warn about it again. The harness starts no other programs.
+constexpr const char* warnedVariable = "LOOPCHECK_REGISTRY_WARNED";
+
+bool warnedAlready(const char* path)
+{
+    const char* warned = std::getenv(warnedVariable);
+    return warned != nullptr && std::strcmp(warned, path) == 0;
+}
+
 // Reached through a function so that it exists however early the first
 // registry call comes: the driver list scans during static initialisation.
+
 Cache& cache()
 {
     static Cache instance;
@@ -127,7 +140,13 @@ std::shared_ptr<const RegistryTree> current()
         // The first read may come from a static constructor that runs
         // before the standard streams are set up; this makes sure they are.
         const std::ios_base::Init streams;
-        c.tree = readConfigured(std::cerr);
+        const char* path = std::getenv(fileVariable);
+        const bool warned = path != nullptr && warnedAlready(path);
+        std::ostream quiet(nullptr);
+        c.tree = readConfigured(warned ? quiet : std::cerr);
+        // Read during start-up, before any thread of ours: setting the
+        // environment is safe here.
+        if (path != nullptr && !warned) setenv(warnedVariable, path, 1);
     }
     return c.tree;
 }

@@ -269,7 +269,8 @@ private:
             key_->values.erase(name);
             return;
         }
-        if (name.empty() && data.type == REG_SZ && equalsCaseless(key_->name, "InprocServer32"))
+        if (name.empty() && (data.type == REG_SZ || data.type == REG_EXPAND_SZ) &&
+            equalsCaseless(key_->name, "InprocServer32"))
             anchorServerPath(data);
         key_->values[name] = std::move(data);
     }
@@ -281,8 +282,11 @@ private:
         // Text given as hex(1): bytes need not end in a zero, or hold any.
         const auto end = std::find(data.data.begin(), data.data.end(), uint8_t{0});
         const std::string path(data.data.begin(), end);
-        if (!path.empty() && path.front() != '/')
+        if (!path.empty() && path.front() != '/') {
+            const DWORD type = data.type;
             data = textValue(folder_ + "/" + path);
+            data.type = type;
+        }
     }
 
     const std::string& fileName_;

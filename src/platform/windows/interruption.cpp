@@ -40,12 +40,22 @@ BOOL WINAPI noteControlEvent(DWORD event)
 
 void catchInterruptions() { SetConsoleCtrlHandler(noteControlEvent, TRUE); }
 
+// Windows has no signal for a closed pipe: the write fails.
+void ignoreBrokenPipes() {}
+
 int interruptionStatus()
 {
     const DWORD event = caught.load();
     if (event == 0)
         return 0;
-    return event - 1 == CTRL_C_EVENT ? 130 : 143;
+    switch (event - 1) {
+    case CTRL_C_EVENT:
+        return 130;
+    case CTRL_CLOSE_EVENT:
+        return 129;  // as a closed terminal is elsewhere (SIGHUP)
+    default:
+        return 143;
+    }
 }
 
 const char* interruptionName()
@@ -69,5 +79,10 @@ void interruptionHandled() { handled.store(true); }
 
 void simulateInterruption(int status)
 {
-    caught.store(status == 0 ? 0 : (status == 130 ? CTRL_C_EVENT : CTRL_BREAK_EVENT) + 1);
+    DWORD event = CTRL_BREAK_EVENT;
+    if (status == 130)
+        event = CTRL_C_EVENT;
+    else if (status == 129)
+        event = CTRL_CLOSE_EVENT;
+    caught.store(status == 0 ? 0 : event + 1);
 }

@@ -2,6 +2,7 @@
 // answering the class's own identifier as interface, and counts the
 // objects alive so tests can see releases.
 #include <atomic>
+#include <cstdlib>
 #include <cstdio>
 #include <new>
 
@@ -18,6 +19,8 @@ const char* nameOf(REFCLSID clsid)
         return "Test Driver A";
     if (clsid == testClassC)
         return "Test Driver C";
+    if (clsid == testClassCrashes)
+        return "Test Driver That Crashes";
     return nullptr;
 }
 
@@ -105,6 +108,8 @@ public:
         *object = nullptr;
         if (outer != nullptr)
             return CLASS_E_NOAGGREGATION;
+        if (clsid_ == testClassCrashes)
+            std::abort();  // as a failed assertion in a driver does
         auto* driver = new (std::nothrow) TestDriver(clsid_);
         if (driver == nullptr)
             return E_OUTOFMEMORY;

@@ -1,0 +1,88 @@
+// Fuzzes loopcheck's command line: each input is its arguments, one a line.
+// Whatever they ask for is done as the program does it (the usage, the
+// version, the list of drivers, the probe of one of them) against the
+// virtual drivers of dialogue_drivers.reg. An empty line list would be the
+// operator's dialogue, which the dialogue target covers.
+//
+// Only what would make a fuzzer crawl is bounded here, not in the program:
+// at most 16 arguments of 64 characters, and a probe streams for 0.1 s
+// (the shortest the program takes) where --seconds asks for longer or is
+// not given (the program's default is 2 s, and it takes up to 600).
+#include <cstdint>
+#include <cstdlib>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "control/command_line.h"
+#include "platform/posix/registry_file.h"
+#include "record/console.h"
+
+namespace {
+
+constexpr size_t maxArguments = 16;
+constexpr size_t maxArgumentChars = 64;
+constexpr double shortestSeconds = 0.1;
+
+// The driver list is built while the program's static objects are made,
+// so the registry is named before any of them.
+__attribute__((constructor(101))) void nameTheRegistry()
+{
+    setenv(posix_registry::fileVariable, FUZZ_REGISTRY_FILE, 1);
+}
+
+// What the program prints is not looked at.
+std::ostream discard(nullptr);
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    console::redirectOut(&discard);
+    console::redirectErr(&discard);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    std::vector<std::string> arguments = {"loopcheck"};
+    std::string current;
+    for (size_t i = 0; i < size; ++i) {
+        const char c = static_cast<char>(data[i]);
+        if (c == '\n') {
+            arguments.push_back(current);
+            current.clear();
+        } else {
+            current += c;
+        }
+        if (current.size() > maxArgumentChars || arguments.size() > maxArguments) return 0;
+    }
+    if (!current.empty()) arguments.push_back(current);
+    if (arguments.size() < 2) return 0;
+    bool probe = false;
+    bool secondsGiven = false;
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        std::string& a = arguments[i];
+        if (a == "--probe" || a.rfind("--probe=", 0) == 0) probe = true;
+        if (a == "--seconds" && i + 1 < arguments.size()) {
+            secondsGiven = true;
+            std::string& value = arguments[++i];
+            if (std::strtod(value.c_str(), nullptr) > shortestSeconds) value = "0.1";
+        } else if (a.rfind("--seconds=", 0) == 0) {
+            secondsGiven = true;
+            if (std::strtod(a.c_str() + 10, nullptr) > shortestSeconds) a = "--seconds=0.1";
+        }
+    }
+    if (probe && !secondsGiven) {
+        arguments.push_back("--seconds");
+        arguments.push_back("0.1");
+    }
+    std::vector<char*> argv;
+    for (std::string& a : arguments) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    // Standard input is the dialogue's; the options never read it.
+    std::istringstream in;
+    runCommandLine(static_cast<int>(arguments.size()), argv.data(), in);
+    return 0;
+}

@@ -192,16 +192,21 @@ std::vector<std::string> accountWarnings(const RunAccounts::Summary& a, const st
     const bool shortfall = expected - delivered > std::max(buffer + 0.005 * expected, allowance) ||
                            (a.callbacks == 0 && expected > buffer);
     const bool surplus = delivered - ran > std::max(buffer + 0.005 * ran, allowance) && delivered > expected;
-    size_t told = 0;
+    // The request named with the shortfall is the likeliest cause: the
+    // first reset or buffer-size request, which ends a stream, before any
+    // resync, which a passing xrun also brings.
+    size_t told = disturbing.size();
+    for (size_t k = 0; k < disturbing.size() && told == disturbing.size(); ++k)
+        if (disturbing[k].kind != DriverRequestKind::resync) told = k;
+    if (told == disturbing.size() && !disturbing.empty()) told = 0;
     if (shortfall || surplus) {
         const long percent = expected > 0 ? std::lround(100.0 * delivered / expected) : 0;
         std::string text = subject + " delivered " + std::to_string(a.framesDelivered) + " of " +
                            std::to_string(a.framesExpected) + " frames (" + std::to_string(percent) + "%)";
-        if (!disturbing.empty()) {
-            text += "; " + askedFor(disturbing.front());
-            told = 1;
-        }
+        if (told < disturbing.size()) text += "; " + askedFor(disturbing[told]);
         lines.push_back(text);
+    } else {
+        told = disturbing.size();
     }
     if (a.positionJumps > 0) {
         char jump[96];
@@ -217,6 +222,7 @@ std::vector<std::string> accountWarnings(const RunAccounts::Summary& a, const st
         lines.push_back(subject + ": the longest gap between callbacks was " + gap + "from " +
                         clockText(a.longestGapAtSeconds));
     }
-    for (size_t k = told; k < disturbing.size(); ++k) lines.push_back(subject + ": " + askedFor(disturbing[k]));
+    for (size_t k = 0; k < disturbing.size(); ++k)
+        if (k != told) lines.push_back(subject + ": " + askedFor(disturbing[k]));
     return lines;
 }

@@ -58,6 +58,22 @@ TEST(AccountWarnings, EachEventGivesOneLineAndAWholeStreamNone)
              a.requests = {{DriverRequestKind::reset, 2.093}};
          },
          {"run 0 delivered 100608 of 240000 frames (42%); the driver asked for a reset at 2.09 s"}},
+        {"short: the reset is named before the passing resyncs",
+         [](RunAccounts::Summary& a) {
+             a.framesDelivered = 100608;
+             a.requests = {{DriverRequestKind::resync, 0.5},
+                           {DriverRequestKind::reset, 2.093},
+                           {DriverRequestKind::resync, 2.5}};
+         },
+         {"run 0 delivered 100608 of 240000 frames (42%); the driver asked for a reset at 2.09 s",
+          "run 0: the driver asked for a resync at 0.50 s", "run 0: the driver asked for a resync at 2.50 s"}},
+        {"short with resyncs alone: the first is named",
+         [](RunAccounts::Summary& a) {
+             a.framesDelivered = 100608;
+             a.requests = {{DriverRequestKind::resync, 0.5}, {DriverRequestKind::resync, 2.5}};
+         },
+         {"run 0 delivered 100608 of 240000 frames (42%); the driver asked for a resync at 0.50 s",
+          "run 0: the driver asked for a resync at 2.50 s"}},
         {"freewheeling: far more than the time allows",
          [](RunAccounts::Summary& a) { a.framesDelivered = 6560512; },
          {"run 0 delivered 6560512 of 240000 frames (2734%)"}},

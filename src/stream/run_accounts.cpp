@@ -189,9 +189,12 @@ std::vector<std::string> accountWarnings(const RunAccounts::Summary& a, const st
     const double delivered = static_cast<double>(a.framesDelivered);
     const double ran = a.seconds * a.sampleRate;
     // A stream that never called back is short however brief the run.
-    const bool shortfall = expected - delivered > std::max(buffer + 0.005 * expected, allowance) ||
-                           (a.callbacks == 0 && expected > buffer);
-    const bool surplus = delivered - ran > std::max(buffer + 0.005 * ran, allowance) && delivered > expected;
+    // Without a known rate there is nothing to hold the frames against.
+    const bool rated = a.sampleRate > 0.0;
+    const bool shortfall = rated && (expected - delivered > std::max(buffer + 0.005 * expected, allowance) ||
+                                     (a.callbacks == 0 && expected > buffer));
+    const bool surplus =
+        rated && delivered - ran > std::max(buffer + 0.005 * ran, allowance) && delivered > expected;
     // The request named with the shortfall is the likeliest cause: the
     // first reset or buffer-size request, which ends a stream, before any
     // resync, which a passing xrun also brings.

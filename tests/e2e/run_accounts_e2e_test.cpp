@@ -3,6 +3,8 @@
 // that it says nothing of a run that kept its time.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "case_helpers.h"
 #include "e2e_runner_choice.h"
 #include "report_check.h"
@@ -86,3 +88,47 @@ TEST(RunAccountsEndToEnd, RequestsStillPrintTheirMessageLinesAndTheStreamGoesOn)
 }
 
 }  // namespace
+
+namespace {
+
+// The probe keeps the same accounts of its stream: in its report, and as
+// warnings on standard error.
+TEST(RunAccountsEndToEnd, TheProbeReportsTheSameAccounts)
+{
+    struct Case {
+        const char* name;
+        cases::Settings settings;
+        std::string err;
+        int positionJumps;
+        std::vector<std::string> requests;
+    } cases[] = {
+        {"Quiet Probe", {}, "", 0, {}},
+        {"Stalling Probe",
+         {{"StallAtMs", dword(300)}, {"StallMs", dword(500)}, {"ResetAtMs", dword(200)}},
+         "warning: the probe's stream delivered {n} of 88200 frames ({n}%); the driver asked for a reset at 0.{n} s\n"
+         "warning: the probe's stream: the driver's sample position jumped 1 time, by +{n} frames at 0.{n} s\n"
+         "warning: the probe's stream: the longest gap between callbacks was 0.{n} s ({n} periods) from 0.{n} s\n",
+         1,
+         {"reset"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const HarnessResult r = harnessRunner().runWithArguments({"--probe", "0", "--json", "--seconds", "2"},
+                                                                 {cases::virtualDriver(c.name, c.settings)});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_MATCHES(r.err, c.err);
+        const nlohmann::json report = nlohmann::json::parse(r.out, nullptr, false);
+        ASSERT_FALSE(report.is_discarded()) << r.out;
+        const nlohmann::json& accounts = report["stream"]["accounts"];
+        EXPECT_EQ(accounts["framesExpected"], 88200);  // 2 s at the driver's 44.1 kHz
+        EXPECT_EQ(accounts["framesDelivered"].get<int64_t>(), accounts["callbacks"].get<int64_t>() * 256);
+        EXPECT_EQ(accounts["positionJumps"], c.positionJumps);
+        EXPECT_EQ(accounts["flagged"], !c.err.empty());
+        std::vector<std::string> kinds;
+        for (const nlohmann::json& request : accounts["requests"]) kinds.push_back(request["kind"]);
+        EXPECT_EQ(kinds, c.requests);
+    }
+}
+
+}  // namespace
+

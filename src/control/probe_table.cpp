@@ -224,9 +224,10 @@ void writeStream(const ProbeStream& s, std::ostream& out)
     stream.row({"longest gap", decimal(a.longestGapSeconds * 1000.0, 3) + " ms"});
     stream.row({"position jumps", std::to_string(a.positionJumps)});
     std::string requests;
-    for (const DriverRequest& r : a.requests)
-        requests += (requests.empty() ? "" : ", ") + std::string(requestName(r.kind)) + " at " +
-                    decimal(r.atSeconds, 3) + " s";
+    for (const RequestTally& t : a.tallies)
+        requests += (requests.empty() ? "" : ", ") + std::string(requestName(t.kind)) +
+                    (t.count == 1 ? " at " : " x" + std::to_string(t.count) + " from ") + decimal(t.firstAtSeconds, 3) +
+                    " s";
     stream.row({"driver requests", requests.empty() ? std::string("none") : requests});
     stream.row({"accounts", s.accountWarnings.empty() ? std::string("in order")
                                                      : std::to_string(s.accountWarnings.size()) +

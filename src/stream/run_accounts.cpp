@@ -33,6 +33,7 @@ void RunAccounts::clear()
     firstJumpNs_ = 0;
     for (Slot& slot : slots_) slot.kind.store(0, std::memory_order_relaxed);
     requestCount_.store(0, std::memory_order_relaxed);
+    for (Tally& tally : tallies_) tally.count.store(0, std::memory_order_relaxed);
 }
 
 void RunAccounts::begin(int32_t bufferSize, double sampleRate, int32_t durationMs)
@@ -44,6 +45,11 @@ void RunAccounts::begin(int32_t bufferSize, double sampleRate, int32_t durationM
         if (slot.kind.load(std::memory_order_acquire) == 0) continue;
         const int64_t at = slot.atNs.load(std::memory_order_relaxed);
         slot.atNs.store(std::min<int64_t>(at + before - now, -1), std::memory_order_relaxed);
+    }
+    for (Tally& tally : tallies_) {
+        if (tally.count.load(std::memory_order_acquire) == 0) continue;
+        tally.firstNs.store(std::min<int64_t>(tally.firstNs.load() + before - now, -1), std::memory_order_relaxed);
+        tally.lastNs.store(std::min<int64_t>(tally.lastNs.load() + before - now, -1), std::memory_order_relaxed);
     }
     bufferSize_ = bufferSize;
     sampleRate_ = sampleRate;
@@ -77,6 +83,13 @@ void RunAccounts::onCallback(bool positionKnown, int64_t position) noexcept
 void RunAccounts::onRequest(DriverRequestKind kind) noexcept
 {
     const int64_t at = accountsClockNs() - beginNs_.load(std::memory_order_relaxed);
+    const auto kindIndex = static_cast<size_t>(kind) - 1;
+    if (kindIndex < tallies_.size()) {
+        Tally& tally = tallies_[kindIndex];
+        if (tally.count.load(std::memory_order_relaxed) == 0) tally.firstNs.store(at, std::memory_order_relaxed);
+        tally.lastNs.store(at, std::memory_order_relaxed);
+        tally.count.fetch_add(1, std::memory_order_release);
+    }
     const uint32_t index = requestCount_.fetch_add(1, std::memory_order_relaxed);
     if (index >= slots_.size()) return;
     slots_[index].atNs.store(at, std::memory_order_relaxed);
@@ -119,6 +132,15 @@ RunAccounts::Summary RunAccounts::summary() const
                               static_cast<double>(slots_[k].atNs.load(std::memory_order_relaxed)) * 1e-9});
     }
     s.requestsNotKept = count > slots_.size() ? count - slots_.size() : 0;
+    for (size_t k = 0; k < tallies_.size(); ++k) {
+        const uint64_t n = tallies_[k].count.load(std::memory_order_acquire);
+        if (n == 0) continue;
+        s.tallies.push_back({static_cast<DriverRequestKind>(k + 1), n,
+                             static_cast<double>(tallies_[k].firstNs.load(std::memory_order_relaxed)) * 1e-9,
+                             static_cast<double>(tallies_[k].lastNs.load(std::memory_order_relaxed)) * 1e-9});
+    }
+    std::stable_sort(s.tallies.begin(), s.tallies.end(),
+                     [](const RequestTally& x, const RequestTally& y) { return x.firstAtSeconds < y.firstAtSeconds; });
     return s;
 }
 
@@ -164,9 +186,12 @@ bool disturbsTheStream(DriverRequestKind kind)
            kind == DriverRequestKind::bufferSizeChange;
 }
 
-std::string askedFor(const DriverRequest& request)
+std::string askedFor(const RequestTally& tally)
 {
-    return std::string("the driver asked for a ") + requestName(request.kind) + " " + secondsText(request.atSeconds);
+    const std::string what = std::string("the driver asked for a ") + requestName(tally.kind) + " ";
+    if (tally.count == 1) return what + secondsText(tally.firstAtSeconds);
+    return what + std::to_string(tally.count) + " times, first " + secondsText(tally.firstAtSeconds) + ", last " +
+           secondsText(tally.lastAtSeconds);
 }
 
 }  // namespace
@@ -174,9 +199,9 @@ std::string askedFor(const DriverRequest& request)
 std::vector<std::string> accountWarnings(const RunAccounts::Summary& a, const std::string& subject)
 {
     std::vector<std::string> lines;
-    std::vector<DriverRequest> disturbing;
-    for (const DriverRequest& r : a.requests)
-        if (disturbsTheStream(r.kind)) disturbing.push_back(r);
+    std::vector<RequestTally> disturbing;
+    for (const RequestTally& t : a.tallies)
+        if (disturbsTheStream(t.kind)) disturbing.push_back(t);
 
     // One buffer of slack for where in a period the stop fell, and 0.5%
     // for clocks and sleeps that are a little off; never less than what a
@@ -196,8 +221,8 @@ std::vector<std::string> accountWarnings(const RunAccounts::Summary& a, const st
     const bool surplus =
         rated && delivered - ran > std::max(buffer + 0.005 * ran, allowance) && delivered > expected;
     // The request named with the shortfall is the likeliest cause: the
-    // first reset or buffer-size request, which ends a stream, before any
-    // resync, which a passing xrun also brings.
+    // reset or buffer-size request that came first, as these end a stream,
+    // before any resync, which a passing xrun also brings.
     size_t told = disturbing.size();
     for (size_t k = 0; k < disturbing.size() && told == disturbing.size(); ++k)
         if (disturbing[k].kind != DriverRequestKind::resync) told = k;

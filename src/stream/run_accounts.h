@@ -17,6 +17,14 @@ struct DriverRequest {
     double atSeconds;  // into the stream; negative: before it started
 };
 
+// Every request of one kind, however many came.
+struct RequestTally {
+    DriverRequestKind kind;
+    uint64_t count;
+    double firstAtSeconds;
+    double lastAtSeconds;
+};
+
 // A monotonic clock in nanoseconds, cheap enough for the audio thread.
 int64_t accountsClockNs();
 
@@ -54,8 +62,9 @@ public:
         uint64_t positionJumps = 0;
         int64_t firstJumpFrames = 0;
         double firstJumpAtSeconds = 0.0;
-        std::vector<DriverRequest> requests;
-        uint64_t requestsNotKept = 0;  // beyond the slots
+        std::vector<DriverRequest> requests;  // the first ones, in order
+        uint64_t requestsNotKept = 0;         // beyond the slots
+        std::vector<RequestTally> tallies;    // every kind that came, by its first time
     };
     Summary summary() const;
 
@@ -82,6 +91,14 @@ private:
     };
     std::array<Slot, requestSlots> slots_;
     std::atomic<uint32_t> requestCount_{0};
+    // A server in trouble may send hundreds of resyncs; the reset among
+    // them must not be lost for want of a slot.
+    struct Tally {
+        std::atomic<uint64_t> count{0};
+        std::atomic<int64_t> firstNs{0};
+        std::atomic<int64_t> lastNs{0};
+    };
+    std::array<Tally, 5> tallies_;
 };
 
 // The harness's own stream.

@@ -38,7 +38,8 @@ TEST(AccountWarnings, EachEventGivesOneLineAndAWholeStreamNone)
         {"whole", [](RunAccounts::Summary&) {}, {}},
         {"latencies and rate changes are kept, not warned of",
          [](RunAccounts::Summary& a) {
-             a.requests = {{DriverRequestKind::latenciesChanged, 1.0}, {DriverRequestKind::rateChanged, 2.0}};
+             a.tallies = {{DriverRequestKind::latenciesChanged, 1, 1.0, 1.0},
+                          {DriverRequestKind::rateChanged, 1, 2.0, 2.0}};
          },
          {}},
         {"short by 0.2 s: within the allowance",
@@ -55,25 +56,24 @@ TEST(AccountWarnings, EachEventGivesOneLineAndAWholeStreamNone)
          [](RunAccounts::Summary& a) {
              a.callbacks = 393;
              a.framesDelivered = 100608;
-             a.requests = {{DriverRequestKind::reset, 2.093}};
+             a.tallies = {{DriverRequestKind::reset, 1, 2.093, 2.093}};
          },
          {"run 0 delivered 100608 of 240000 frames (42%); the driver asked for a reset at 2.09 s"}},
         {"short: the reset is named before the passing resyncs",
          [](RunAccounts::Summary& a) {
              a.framesDelivered = 100608;
-             a.requests = {{DriverRequestKind::resync, 0.5},
-                           {DriverRequestKind::reset, 2.093},
-                           {DriverRequestKind::resync, 2.5}};
+             a.tallies = {{DriverRequestKind::resync, 2, 0.5, 2.5},
+                          {DriverRequestKind::reset, 1, 2.093, 2.093}};
          },
          {"run 0 delivered 100608 of 240000 frames (42%); the driver asked for a reset at 2.09 s",
-          "run 0: the driver asked for a resync at 0.50 s", "run 0: the driver asked for a resync at 2.50 s"}},
+          "run 0: the driver asked for a resync 2 times, first at 0.50 s, last at 2.50 s"}},
         {"short with resyncs alone: the first is named",
          [](RunAccounts::Summary& a) {
              a.framesDelivered = 100608;
-             a.requests = {{DriverRequestKind::resync, 0.5}, {DriverRequestKind::resync, 2.5}};
+             a.tallies = {{DriverRequestKind::resync, 2, 0.5, 2.5}};
          },
-         {"run 0 delivered 100608 of 240000 frames (42%); the driver asked for a resync at 0.50 s",
-          "run 0: the driver asked for a resync at 2.50 s"}},
+         {"run 0 delivered 100608 of 240000 frames (42%); the driver asked for a resync 2 times, first at 0.50 s, "
+          "last at 2.50 s"}},
         {"freewheeling: far more than the time allows",
          [](RunAccounts::Summary& a) { a.framesDelivered = 6560512; },
          {"run 0 delivered 6560512 of 240000 frames (2734%)"}},
@@ -92,10 +92,10 @@ TEST(AccountWarnings, EachEventGivesOneLineAndAWholeStreamNone)
          {"run 0: the driver's sample position jumped 2 times, first by -512 frames at 3.25 s"}},
         {"requests of every disturbing kind, one before the start",
          [](RunAccounts::Summary& a) {
-             a.requests = {{DriverRequestKind::bufferSizeChange, -0.01},
-                           {DriverRequestKind::latenciesChanged, 0.5},
-                           {DriverRequestKind::resync, 1.0},
-                           {DriverRequestKind::reset, 4.999}};
+             a.tallies = {{DriverRequestKind::bufferSizeChange, 1, -0.01, -0.01},
+                          {DriverRequestKind::latenciesChanged, 1, 0.5, 0.5},
+                          {DriverRequestKind::resync, 1, 1.0, 1.0},
+                          {DriverRequestKind::reset, 1, 4.999, 4.999}};
          },
          {"run 0: the driver asked for a buffer size change before the start",
           "run 0: the driver asked for a resync at 1.00 s", "run 0: the driver asked for a reset at 5.00 s"}},
@@ -217,6 +217,10 @@ TEST_F(RunAccountsTest, DriverRequestsAreKeptWithTheirTimeAndStillDeclined)
     for (size_t k = 0; k < 5; ++k) EXPECT_EQ(a.requests[k].kind, kinds[k]) << k;
     EXPECT_LT(a.requests[0].atSeconds, 0.0);
     for (size_t k = 1; k < 5; ++k) EXPECT_GE(a.requests[k].atSeconds, 0.0) << k;
+    ASSERT_EQ(a.tallies.size(), 5u);
+    EXPECT_EQ(a.tallies[0].kind, DriverRequestKind::reset);
+    EXPECT_LT(a.tallies[0].firstAtSeconds, 0.0);
+    for (const RequestTally& t : a.tallies) EXPECT_EQ(t.count, 1u);
     // The console lines stay as they were.
     EXPECT_EQ(err(), "");
 }
@@ -232,6 +236,14 @@ TEST_F(RunAccountsTest, RequestsBeyondTheSlotsAreCountedFromManyThreads)
     const RunAccounts::Summary a = runAccounts.summary();
     EXPECT_EQ(a.requests.size(), RunAccounts::requestSlots);
     EXPECT_EQ(a.requestsNotKept, 80u - RunAccounts::requestSlots);
+    // The tallies lose none, so a reset after them is still told.
+    runAccounts.onRequest(DriverRequestKind::reset);
+    const RunAccounts::Summary b = runAccounts.summary();
+    ASSERT_EQ(b.tallies.size(), 2u);
+    EXPECT_EQ(b.tallies[0].kind, DriverRequestKind::resync);
+    EXPECT_EQ(b.tallies[0].count, 80u);
+    EXPECT_EQ(b.tallies[1].kind, DriverRequestKind::reset);
+    EXPECT_EQ(b.tallies[1].count, 1u);
 }
 
 }  // namespace

@@ -275,6 +275,8 @@ ASIOBool JackDriver::init(void*)
         return ASIOFalse;
     }
     jack_on_info_shutdown(client_, onShutdown, this);
+    // Not every server offers it; freewheeling then goes unremarked.
+    jack_set_freewheel_callback(client_, onFreewheel, this);
     sampleRate_.store(static_cast<double>(jack_get_sample_rate(client_)));
     period_.store(static_cast<int32_t>(jack_get_buffer_size(client_)));
     resolveConnections();
@@ -472,10 +474,7 @@ ASIOError JackDriver::disposeBuffers()
     deactivate();
     buffers_.release();
     callbacks_ = ASIOCallbacks{};
-    const int64_t xruns = xruns_.exchange(0);
-    if (xruns > 0)
-        std::fprintf(stderr, "warning: the JACK server reported %lld xrun(s) while streaming\n",
-                     static_cast<long long>(xruns));
+    reportServerEvents();
     return hadBuffers ? ASE_OK : ASE_InvalidMode;
 }
 
@@ -544,8 +543,13 @@ void JackDriver::process(jack_nframes_t frames)
         outputBuffers_[k] = static_cast<float*>(jack_port_get_buffer(outputPorts_[k], frames));
 
     const jack_nframes_t frameTime = jack_last_frame_time(client_);
-    if (!firstPeriod_)
-        position_ += static_cast<jack_nframes_t>(frameTime - lastFrameTime_);
+    if (!firstPeriod_) {
+        const jack_nframes_t advanced = frameTime - lastFrameTime_;
+        position_ += advanced;
+        // The server's clock went on for periods it did not run us in.
+        if (advanced > frames)
+            skippedFrames_.fetch_add(advanced - frames, std::memory_order_relaxed);
+    }
     firstPeriod_ = false;
     lastFrameTime_ = frameTime;
     const int64_t now = microsToNanos(jack_get_time());
@@ -574,8 +578,18 @@ int JackDriver::onBufferSize(jack_nframes_t frames, void* self)
 {
     JackDriver& driver = *static_cast<JackDriver*>(self);
     // Activation announces the size the client already knows.
-    if (driver.period_.exchange(static_cast<int32_t>(frames)) != static_cast<int32_t>(frames))
-        driver.tellHost(kAsioResetRequest);
+    const int32_t before = driver.period_.exchange(static_cast<int32_t>(frames));
+    if (before == static_cast<int32_t>(frames))
+        return 0;
+    {
+        GatePass pass(driver.eventGate_);
+        if (pass) {
+            if (driver.periodChanges_.fetch_add(1) == 0)
+                driver.periodChangedFrom_.store(before);
+            driver.periodChangedTo_.store(static_cast<int32_t>(frames));
+        }
+    }
+    driver.tellHost(kAsioResetRequest);
     return 0;
 }
 
@@ -599,9 +613,59 @@ int JackDriver::onXrun(void* self)
     return 0;
 }
 
-void JackDriver::onShutdown(jack_status_t, const char*, void* self)
+void JackDriver::onFreewheel(int starting, void* self)
 {
     JackDriver& driver = *static_cast<JackDriver*>(self);
+    GatePass pass(driver.eventGate_);
+    if (!pass)
+        return;
+    // While freewheeling the server runs as fast as it can, so the host's
+    // stream is no longer in time with anything.
+    (starting != 0 ? driver.freewheelStarts_ : driver.freewheelStops_).fetch_add(1);
+    driver.tellHost(kAsioResyncRequest);
+}
+
+void JackDriver::reportServerEvents()
+{
+    const int64_t xruns = xruns_.exchange(0);
+    if (xruns > 0)
+        std::fprintf(stderr, "warning: the JACK server reported %lld xrun(s) while streaming\n",
+                     static_cast<long long>(xruns));
+    const int64_t skipped = skippedFrames_.exchange(0);
+    if (skipped > 0)
+        std::fprintf(stderr, "warning: the JACK server skipped the bridge for %lld frames while streaming\n",
+                     static_cast<long long>(skipped));
+    const int32_t starts = freewheelStarts_.exchange(0);
+    if (starts > 0)
+        std::fprintf(stderr, "warning: the JACK server started freewheeling while streaming (%d time(s))\n", starts);
+    const int32_t stops = freewheelStops_.exchange(0);
+    if (stops > 0)
+        std::fprintf(stderr, "warning: the JACK server stopped freewheeling while streaming (%d time(s))\n", stops);
+    const int32_t changes = periodChanges_.exchange(0);
+    if (changes == 1)
+        std::fprintf(stderr, "warning: the JACK server changed its buffer size from %d to %d while streaming\n",
+                     periodChangedFrom_.load(), periodChangedTo_.load());
+    else if (changes > 1)
+        std::fprintf(stderr,
+                     "warning: the JACK server changed its buffer size %d times while streaming, from %d at first "
+                     "to %d at last\n",
+                     changes, periodChangedFrom_.load(), periodChangedTo_.load());
+    if (shutdownKept_.exchange(false))
+        std::fprintf(stderr, "warning: the JACK server shut down: %s\n",
+                     shutdownReason_[0] != '\0' ? shutdownReason_ : "no reason given");
+}
+
+void JackDriver::onShutdown(jack_status_t, const char* reason, void* self)
+{
+    JackDriver& driver = *static_cast<JackDriver*>(self);
+    // As in a signal handler: only a plain copy, printed later by the host's thread.
+    if (!driver.shutdownKept_.load()) {
+        size_t n = 0;
+        for (; reason != nullptr && reason[n] != '\0' && n + 1 < sizeof driver.shutdownReason_; ++n)
+            driver.shutdownReason_[n] = reason[n];
+        driver.shutdownReason_[n] = '\0';
+        driver.shutdownKept_.store(true);
+    }
     // No process callback follows; the host learns that it has to start over.
     driver.serverGone_.store(true);
     driver.streaming_.store(false);

@@ -68,12 +68,16 @@ private:
     static int onSampleRate(jack_nframes_t rate, void* self);
     static int onXrun(void* self);
     static void onShutdown(jack_status_t code, const char* reason, void* self);
+    static void onFreewheel(int starting, void* self);
 
     // One period on JACK's real-time thread.
     void process(jack_nframes_t frames);
     void silenceOutputs(jack_nframes_t frames);
     // Sends a message to the host while it has buffers; any thread.
     void tellHost(ASIOLong selector);
+    // What the server did while the host had buffers, one warning line on
+    // standard error each; the host's thread, as the buffers go.
+    void reportServerEvents();
 
     const JackSettings settings_;
 
@@ -101,6 +105,15 @@ private:
     std::atomic<bool> serverGone_{false};
     bool serverStuck_ = false;  // a call timed out: the host no longer waits for the server
     std::atomic<int64_t> xruns_{0};
+    // Server events kept by JACK's threads for reportServerEvents().
+    std::atomic<int32_t> freewheelStarts_{0};
+    std::atomic<int32_t> freewheelStops_{0};
+    std::atomic<int32_t> periodChanges_{0};
+    std::atomic<int32_t> periodChangedFrom_{0};  // the first change
+    std::atomic<int32_t> periodChangedTo_{0};    // the last change
+    std::atomic<int64_t> skippedFrames_{0};      // periods JACK did not run the client for
+    std::atomic<bool> shutdownKept_{false};
+    char shutdownReason_[256] = {};  // filled before shutdownKept_ is set
     std::atomic<int64_t> samplePosition_{0};
     std::atomic<int64_t> systemTimeNs_{0};
     std::atomic<bool> streaming_{false};

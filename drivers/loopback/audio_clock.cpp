@@ -68,12 +68,13 @@ void AudioClock::run(int32_t framesPerPeriod, double sampleRate, PeriodHandler& 
 {
     raiseToAudioPriority();
     const Clock::time_point origin = Clock::now();
+    pausedNs_ = 0;
     const double periodNs = static_cast<double>(framesPerPeriod) * 1e9 / sampleRate;
     for (int64_t period = 1;; ++period) {
         // Each deadline is computed from the origin, never from the last
         // wake-up, so rounding and oversleeping do not accumulate.
         const Clock::time_point deadline =
-            origin + std::chrono::nanoseconds(static_cast<int64_t>(static_cast<double>(period) * periodNs));
+            origin + std::chrono::nanoseconds(static_cast<int64_t>(static_cast<double>(period) * periodNs) + pausedNs_);
         for (;;) {
             if (stopRequested_.load())
                 return;

@@ -31,10 +31,15 @@ public:
     void stop();
     bool running() const { return thread_.joinable(); }
     bool onClockThread() const { return running() && std::this_thread::get_id() == thread_.get_id(); }
+    // From the handler: the next call comes `nanoseconds` later than it
+    // would have, and every one after it too, as after a device that
+    // stalled. A stop during the pause is still noticed at once.
+    void pauseFor(int64_t nanoseconds) { pausedNs_ += nanoseconds; }
 
 private:
     void run(int32_t framesPerPeriod, double sampleRate, PeriodHandler& handler);
 
     std::thread thread_;
     std::atomic<bool> stopRequested_{false};
+    int64_t pausedNs_ = 0;  // the clock's thread only
 };

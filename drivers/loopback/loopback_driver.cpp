@@ -252,10 +252,16 @@ ASIOError LoopbackDriver::start()
     halvesDone_ = 0;
     latencyChangeSent_ = false;
     rateChangeSent_ = false;
+    resetSent_ = false;
+    bufferSizeChangeSent_ = false;
+    stalled_ = false;
+    skippedFrames_ = 0;
     samplePosition_.store(0);
     systemTimeNs_.store(nowNs());
     streaming_.store(true);
-    if (!clock_.start(engine_.bufferSize(), sampleRate_.load(), *this)) {
+    // A clock off nominal runs its periods at a rate a little off the one set.
+    const double clockRate = sampleRate_.load() * (1.0 + static_cast<double>(settings_.clockPpm) * 1e-6);
+    if (!clock_.start(engine_.bufferSize(), clockRate, *this)) {
         streaming_.store(false);
         return ASE_HWMalfunction;
     }
@@ -291,11 +297,31 @@ void LoopbackDriver::sendStagedEvents(double elapsedMs, double rate, bool& rateC
         if (callbacks_.sampleRateDidChange != nullptr)
             callbacks_.sampleRateDidChange(rate);
     }
+    if (!resetSent_ && settings_.resetAtMs > 0 && elapsedMs >= settings_.resetAtMs) {
+        resetSent_ = true;
+        if (callbacks_.asioMessage != nullptr)
+            callbacks_.asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
+    }
+    if (!bufferSizeChangeSent_ && settings_.bufferSizeChangeAtMs > 0 && elapsedMs >= settings_.bufferSizeChangeAtMs) {
+        bufferSizeChangeSent_ = true;
+        if (callbacks_.asioMessage != nullptr)
+            callbacks_.asioMessage(kAsioBufferSizeChange, settings_.changedBufferSize, nullptr, nullptr);
+    }
+    if (!stalled_ && settings_.stallAtMs > 0 && settings_.stallMs > 0 && elapsedMs >= settings_.stallAtMs) {
+        // The host is not called for the stall's length, but the device's
+        // clock runs on: the halves it missed are skipped, so the position
+        // after the stall jumps as a real device's would.
+        stalled_ = true;
+        const double periodMs = engine_.bufferSize() * 1000.0 / rate;
+        const int64_t missed = static_cast<int64_t>(settings_.stallMs / periodMs);
+        clock_.pauseFor(static_cast<int64_t>(static_cast<double>(missed) * periodMs * 1e6));
+        skippedFrames_ += missed * engine_.bufferSize();
+    }
 }
 
 void LoopbackDriver::onPeriod()
 {
-    const int64_t position = halvesDone_ * engine_.bufferSize();
+    const int64_t position = halvesDone_ * engine_.bufferSize() + skippedFrames_;
     const double rate = sampleRate_.load();
     bool rateChanged = false;
     sendStagedEvents(static_cast<double>(position) * 1000.0 / rate, rate, rateChanged);

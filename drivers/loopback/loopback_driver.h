@@ -70,6 +70,10 @@ private:
     int64_t halvesDone_ = 0;
     bool latencyChangeSent_ = false;
     bool rateChangeSent_ = false;
+    bool resetSent_ = false;
+    bool bufferSizeChangeSent_ = false;
+    bool stalled_ = false;
+    int64_t skippedFrames_ = 0;  // the device's clock went on while it stalled
     ASIOTime time_{};
 
     AudioClock clock_;

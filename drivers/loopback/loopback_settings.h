@@ -56,6 +56,12 @@ struct LoopbackSettings {
     int32_t changedInputLatency = 288;
     int32_t changedOutputLatency = 320;
     int32_t rateChangeAtMs = 0;
+    int32_t resetAtMs = 0;             // kAsioResetRequest
+    int32_t bufferSizeChangeAtMs = 0;  // kAsioBufferSizeChange with changedBufferSize
+    int32_t changedBufferSize = 512;
+    int32_t stallAtMs = 0;  // the callbacks stop for stallMs, then go on
+    int32_t stallMs = 0;
+    int32_t clockPpm = 0;  // the clock runs this many millionths fast (negative: slow)
 
     int32_t dropEvery = 0;  // every Nth buffer half the inputs are zeros; 0 or less: never
     int32_t noiseLsb = 0;   // bits of noise added to the inputs

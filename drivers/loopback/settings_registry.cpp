@@ -36,6 +36,12 @@ void readValues(HKEY key, LoopbackSettings& settings)
     readDword(key, "ChangedInputLatency", settings.changedInputLatency);
     readDword(key, "ChangedOutputLatency", settings.changedOutputLatency);
     readDword(key, "RateChangeAtMs", settings.rateChangeAtMs);
+    readDword(key, "ResetAtMs", settings.resetAtMs);
+    readDword(key, "BufferSizeChangeAtMs", settings.bufferSizeChangeAtMs);
+    readDword(key, "ChangedBufferSize", settings.changedBufferSize);
+    readDword(key, "StallAtMs", settings.stallAtMs);
+    readDword(key, "StallMs", settings.stallMs);
+    readDword(key, "ClockPpm", settings.clockPpm);
     readDword(key, "DropEvery", settings.dropEvery);
     readDword(key, "NoiseLsb", settings.noiseLsb);
 }

@@ -10,6 +10,7 @@
 
 #include "control/probe_callbacks.h"
 #include "control/run_progress.h"
+#include "record/console.h"
 #include "record/test_state.h"
 #include "driver/driver_registry.h"
 #include "platform/interruption.h"
@@ -254,12 +255,15 @@ void runStream(IASIO& driver, CallLog& log, ProbeReport& report)
     catchInterruptions();
     setProbePhase(ProbePhase::start);
     setProbeStreaming(true);
+    const auto durationMs = static_cast<int32_t>(std::lround(stream.seconds * 1000.0));
+    beginProbeAccounts(stream.bufferSize, stream.nominalRate, durationMs);
     const bool started = log.error("start", [&] { return driver.start(); }) == ASE_OK;
     if (started) {
         setProbePhase(ProbePhase::streaming);
-        stream.interrupted = !pauseUnlessInterrupted(static_cast<int32_t>(std::lround(stream.seconds * 1000.0)));
+        stream.interrupted = !pauseUnlessInterrupted(durationMs);
         setProbePhase(ProbePhase::stop);
         log.error("stop", [&] { return driver.stop(); });
+        endProbeAccounts();
         setProbeStreaming(false);
         stream.ran = true;
     } else {
@@ -269,6 +273,9 @@ void runStream(IASIO& driver, CallLog& log, ProbeReport& report)
     setProbePhase(ProbePhase::disposeBuffers);
     log.error("disposeBuffers", [&] { return driver.disposeBuffers(); });
     collectProbeCallbacks(stream, report.messages);
+    // As after a run; a stream cut short by the operator has nothing to account for.
+    if (stream.ran && !stream.interrupted)
+        for (const std::string& warning : stream.accountWarnings) console::warning(warning);
 }
 
 // A driver may keep its rate beyond this process: the one it had before

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "control/probe_timing.h"
+#include "stream/run_accounts.h"
 
 namespace {
 
@@ -43,6 +44,7 @@ struct ProbeCallbackRecord {
 };
 
 ProbeCallbackRecord record;
+RunAccounts probeAccounts;
 
 // A lock inside an atomic would be a lock on the audio thread.
 static_assert(std::atomic<int64_t>::is_always_lock_free && std::atomic<size_t>::is_always_lock_free &&
@@ -71,6 +73,8 @@ void onBufferSwitch(ASIOLong half, const ASIOTime* time)
     const int64_t n = record.callbacks.fetch_add(1, std::memory_order_relaxed);
     if (time != nullptr)
         record.timeInfoCallbacks.fetch_add(1, std::memory_order_relaxed);
+    const bool positionGiven = time != nullptr && (time->timeInfo.flags & kSamplePositionValid) != 0;
+    probeAccounts.onCallback(positionGiven, positionGiven ? toInt64(time->timeInfo.samplePosition) : 0);
 
     if (half == 0 || half == 1) {
         for (size_t i = 0; i < record.infos.size(); ++i) {
@@ -107,6 +111,7 @@ ASIOTime* probeBufferSwitchTimeInfo(ASIOTime* params, ASIOLong half, ASIOBool)
 
 void probeSampleRateDidChange(ASIOSampleRate rate)
 {
+    probeAccounts.onRequest(DriverRequestKind::rateChanged);
     record.rateChanges.fetch_add(1, std::memory_order_relaxed);
     record.lastChangedRate.store(rate, std::memory_order_relaxed);
 }
@@ -130,6 +135,13 @@ ASIOLong probeAsioMessage(ASIOLong selector, ASIOLong value, void*, double*)
         break;
     default:
         break;
+    }
+    switch (selector) {
+    case kAsioResetRequest: probeAccounts.onRequest(DriverRequestKind::reset); break;
+    case kAsioBufferSizeChange: probeAccounts.onRequest(DriverRequestKind::bufferSizeChange); break;
+    case kAsioResyncRequest: probeAccounts.onRequest(DriverRequestKind::resync); break;
+    case kAsioLatenciesChanged: probeAccounts.onRequest(DriverRequestKind::latenciesChanged); break;
+    default: break;
     }
     const size_t slot = record.messageCount.fetch_add(1, std::memory_order_relaxed);
     if (slot < messageCapacity)
@@ -170,8 +182,16 @@ ASIOBufferInfo* prepareProbeCallbacks(IASIO* driver, std::vector<ASIOBufferInfo>
     record.rateChanges.store(0);
     record.lastChangedRate.store(0.0);
     record.messageCount.store(0);
+    probeAccounts.clear();
     return record.infos.data();
 }
+
+void beginProbeAccounts(int32_t bufferSize, double rate, int32_t durationMs)
+{
+    probeAccounts.begin(bufferSize, rate, durationMs);
+}
+
+void endProbeAccounts() { probeAccounts.end(); }
 
 void setProbeStreaming(bool streaming) { record.streaming.store(streaming, std::memory_order_release); }
 
@@ -204,5 +224,7 @@ void collectProbeCallbacks(ProbeStream& stream, std::vector<ProbeMessage>& messa
     const int64_t kept = std::min(stream.callbacks, record.capacity);
     analyseCallbackTimes(record.timesNs.data(), kept, stream.nominalRate, stream.bufferSize, stream);
     analysePositions(record.positions.data(), kept, stream.bufferSize, stream);
+    stream.accounts = probeAccounts.summary();
+    stream.accountWarnings = accountWarnings(stream.accounts, "the probe's stream");
     collectProbeMessages(messages);
 }

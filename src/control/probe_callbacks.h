@@ -41,6 +41,11 @@ void setProbeOutputReady(bool callOutputReady);
 void setProbePhase(ProbePhase phase);
 ASIOCallbacks probeCallbacks();
 
+// Just before the driver's start, and once its stop has returned: the
+// stream's accounts, held against `durationMs` at `rate`.
+void beginProbeAccounts(int32_t bufferSize, double rate, int32_t durationMs);
+void endProbeAccounts();
+
 // Hands what the callbacks recorded to the report. Only after the driver's
 // stop has returned.
 void collectProbeCallbacks(ProbeStream& stream, std::vector<ProbeMessage>& messages);

@@ -1,5 +1,6 @@
 #include <nlohmann/json.hpp>
 
+#include "control/accounts_json.h"
 #include "control/probe_output.h"
 
 namespace {
@@ -121,6 +122,7 @@ json describe(const ProbeReport& report)
         else
             stream["samplePosition"] = nullptr;
         stream["rateChanges"] = s.rateChanges;
+        stream["accounts"] = accountsJson(s.accounts, s.accountWarnings);
     }
     document["stream"] = stream;
     return document;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "driver/asio_interface.h"
+#include "stream/run_accounts.h"
 
 // One call of the driver interface.
 struct ProbeCall {
@@ -78,6 +79,9 @@ struct ProbeStream {
     int64_t positionDifference = 0;  // reported advance minus frames counted
     int64_t rateChanges = 0;         // sampleRateDidChange calls
     double lastChangedRate = 0.0;
+    // The same accounts a run keeps, and the warnings they gave.
+    RunAccounts::Summary accounts;
+    std::vector<std::string> accountWarnings;
 };
 
 struct ProbeReport {

@@ -218,6 +218,20 @@ void writeStream(const ProbeStream& s, std::ostream& out)
         stream.row({"sample position", "not reported"});
     }
     stream.row({"rate changes", std::to_string(s.rateChanges)});
+    const RunAccounts::Summary& a = s.accounts;
+    stream.row({"frames", std::to_string(a.framesDelivered) + " delivered of " + std::to_string(a.framesExpected) +
+                              " expected"});
+    stream.row({"longest gap", decimal(a.longestGapSeconds * 1000.0, 3) + " ms"});
+    stream.row({"position jumps", std::to_string(a.positionJumps)});
+    std::string requests;
+    for (const RequestTally& t : a.tallies)
+        requests += (requests.empty() ? "" : ", ") + std::string(requestName(t.kind)) +
+                    (t.count == 1 ? " at " : " x" + std::to_string(t.count) + " from ") + decimal(t.firstAtSeconds, 3) +
+                    " s";
+    stream.row({"driver requests", requests.empty() ? std::string("none") : requests});
+    stream.row({"accounts", s.accountWarnings.empty() ? std::string("in order")
+                                                     : std::to_string(s.accountWarnings.size()) +
+                                                           " warning(s) on standard error"});
     stream.write(out);
 }
 

@@ -9,6 +9,7 @@
 #include "platform/interruption.h"
 #include "report/run_analysis.h"
 #include "stream/lost_samples.h"
+#include "stream/run_accounts.h"
 #include "stream/stream_setup.h"
 
 RunEnd runOnce(int32_t deviceIndex, int32_t runNumber)
@@ -24,6 +25,9 @@ RunEnd runOnce(int32_t deviceIndex, int32_t runNumber)
             console::warning(driverLoader->lastOpenError());
     }
 
+    // Cleared before the set-up: a driver may ask for a reset while it
+    // creates its buffers.
+    runAccounts.clear();
     if (!setupStreams()) {
         console::line("Could not setup playback");
         deinitDevice();
@@ -40,15 +44,20 @@ RunEnd runOnce(int32_t deviceIndex, int32_t runNumber)
     // comes while streaming ends the wait at once. Either way the driver is
     // stopped and released below, as a device must not be left running.
     const bool streams = interruptionStatus() == 0;
+    runAccounts.begin(s.bufferSize, s.sampleRate, s.runDurationMs);
+    // A driver that refused to start has said so; its empty accounts add nothing.
+    bool started = false;
     if (streams && s.currentDriver != nullptr) {
-        const ASIOError started = s.currentDriver->start();
-        if (started != ASE_OK) console::warning("the driver's start returned ", started);
+        const ASIOError startCode = s.currentDriver->start();
+        started = startCode == ASE_OK;
+        if (!started) console::warning("the driver's start returned ", startCode);
     }
     if (streams) waitWhileStreaming(s.runDurationMs, runNumber);
     if (streams && s.currentDriver != nullptr) {
         const ASIOError stopped = s.currentDriver->stop();
         if (stopped != ASE_OK) console::warning("the driver's stop returned ", stopped);
     }
+    runAccounts.end();
 
     deinitDevice();
     console::line("Deinitialised device");
@@ -62,7 +71,11 @@ RunEnd runOnce(int32_t deviceIndex, int32_t runNumber)
         console::line("Float values are between ", s.floatMinSeen, " and ", s.floatMaxSeen);
 
     reportLostSamples();
-    return analyseRun(runNumber) ? RunEnd::completed : RunEnd::interruptedInDump;
+    if (!analyseRun(runNumber)) return RunEnd::interruptedInDump;
+    if (started)
+        for (const std::string& warning : accountWarnings(runAccounts.summary(), "run " + std::to_string(runNumber)))
+            console::warning(warning);
+    return RunEnd::completed;
 }
 
 bool initDevice(int32_t deviceIndex)

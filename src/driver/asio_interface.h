@@ -111,6 +111,9 @@ struct ASIOClockSource {
     char name[32];
 };
 
+// AsioTimeInfo flags the host reads.
+constexpr uint32_t kSamplePositionValid = 1u << 1;
+
 struct AsioTimeInfo {
     double speed;
     ASIOTimeStamp systemTime;

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "record/test_state.h"
+#include "stream/run_accounts.h"
 
 namespace {
 
@@ -134,9 +135,12 @@ void recordInput(int32_t* room, const void* src, size_t frames, int32_t sampleTy
     }
 }
 
-}  // namespace
+int64_t samplesValue(const ASIOSamples& samples)
+{
+    return static_cast<int64_t>((static_cast<uint64_t>(samples.hi) << 32) | samples.lo);
+}
 
-void processBufferSwitch(ASIOLong doubleBufferIndex, ASIOBool /*directProcess*/)
+void processHalf(ASIOLong doubleBufferIndex, const ASIOTime* time)
 {
     TestState& s = testState;
     s.callCount += 1;
@@ -147,6 +151,10 @@ void processBufferSwitch(ASIOLong doubleBufferIndex, ASIOBool /*directProcess*/)
         ASIOTimeStamp stamp;
         s.currentDriver->getSamplePosition(&position, &stamp);
     }
+    // Only the time record's position is taken as the half's own: drivers
+    // answer the query with the position at the moment it is asked.
+    const bool positionKnown = time != nullptr && (time->timeInfo.flags & kSamplePositionValid) != 0;
+    runAccounts.onCallback(positionKnown, positionKnown ? samplesValue(time->timeInfo.samplePosition) : 0);
 
     // A half index other than 0 or 1 names no buffer; a negative size
     // names no samples.
@@ -188,4 +196,16 @@ void processBufferSwitch(ASIOLong doubleBufferIndex, ASIOBool /*directProcess*/)
         int32_t* room = s.captures[j].extend(frames);
         if (room != nullptr) recordInput(room, s.bufferInfos[j].buffers[doubleBufferIndex], frames, sampleType, s);
     }
+}
+
+}  // namespace
+
+void processBufferSwitch(ASIOLong doubleBufferIndex, ASIOBool /*directProcess*/)
+{
+    processHalf(doubleBufferIndex, nullptr);
+}
+
+void processTimedBufferSwitch(ASIOLong doubleBufferIndex, const ASIOTime& time)
+{
+    processHalf(doubleBufferIndex, &time);
 }

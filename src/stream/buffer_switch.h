@@ -7,3 +7,7 @@
 // signal, records what was sent and what was received, and advances the
 // run counters. Runs on the driver's real-time thread.
 void processBufferSwitch(ASIOLong doubleBufferIndex, ASIOBool directProcess);
+
+// The same for the time-info variant: the time record's sample position
+// goes into the run's accounts.
+void processTimedBufferSwitch(ASIOLong doubleBufferIndex, const ASIOTime& time);

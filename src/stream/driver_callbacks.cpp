@@ -6,16 +6,26 @@
 #include "record/console.h"
 #include "record/test_state.h"
 #include "stream/buffer_switch.h"
+#include "stream/run_accounts.h"
 
 void sampleRateDidChange(ASIOSampleRate /*sRate*/)
 {
     // Only announced: the run keeps the rate it was set up with.
+    runAccounts.onRequest(DriverRequestKind::rateChanged);
     console::line("Sample rate did change");
 }
 
 ASIOLong asioMessage(ASIOLong selector, ASIOLong value, void* /*message*/, double* /*opt*/)
 {
     TestState& s = testState;
+    // Kept before the line is printed: the time is the driver's, not the console's.
+    switch (selector) {
+    case kAsioResetRequest: runAccounts.onRequest(DriverRequestKind::reset); break;
+    case kAsioBufferSizeChange: runAccounts.onRequest(DriverRequestKind::bufferSizeChange); break;
+    case kAsioResyncRequest: runAccounts.onRequest(DriverRequestKind::resync); break;
+    case kAsioLatenciesChanged: runAccounts.onRequest(DriverRequestKind::latenciesChanged); break;
+    default: break;
+    }
     console::line("ASIO message selector ", selector, ", value ", value);
 
     switch (selector) {
@@ -47,9 +57,9 @@ ASIOLong asioMessage(ASIOLong selector, ASIOLong value, void* /*message*/, doubl
     }
 }
 
-ASIOTime* bufferSwitchTimeInfo(ASIOTime* params, ASIOLong doubleBufferIndex, ASIOBool directProcess)
+ASIOTime* bufferSwitchTimeInfo(ASIOTime* params, ASIOLong doubleBufferIndex, ASIOBool /*directProcess*/)
 {
     if (params == nullptr) return nullptr;
-    processBufferSwitch(doubleBufferIndex, directProcess);
+    processTimedBufferSwitch(doubleBufferIndex, *params);
     return params;
 }

@@ -230,6 +230,11 @@ TEST(JackBridge, ServerKilledMidRunEndsTheRunAndTheHarnessGoesOn)
     // The second finds no server.
     EXPECT_NE(run.out.find("No JACK server is running (server \"" + server.name() + "\")"), std::string::npos)
         << run.out;
+    // Standard error says what happened to the first: the server's going,
+    // with JACK's reason, and the run that fell short for it.
+    EXPECT_NE(run.err.find("warning: the JACK server shut down: "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("warning: run 0 delivered "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("the driver asked for a reset "), std::string::npos) << run.err;
 }
 
 // The registry file the build writes for users: the virtual driver and the
@@ -300,6 +305,70 @@ TEST(JackBridge, BufferSizeChangedMidRunAsksForAResetAndTheRunEnds)
     EXPECT_NE(run.out.find("Buffer sizes are [512, 512] preferred 512 granularity 0\n"), std::string::npos)
         << run.out;
     EXPECT_EQ(count(run.out, "Setup playback\n"), 2u) << run.out;
+    EXPECT_NE(run.err.find("warning: the JACK server changed its buffer size from 256 to 512 while streaming\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("warning: run 0 delivered "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("the driver asked for a reset "), std::string::npos) << run.err;
+}
+
+// What the operator sees on standard error for each thing a server may do
+// in the middle of a run; standard output keeps only the driver's messages.
+TEST(JackBridge, ServerEventsMidRunAreWarnedOf)
+{
+    struct Case {
+        const char* tag;
+        // What happens to the server, about 0.8 s into run 0 of 1 of 3 s.
+        void (*event)(JackServer&);
+        std::vector<std::string> warnings;
+    } cases[] = {
+        {"resize-and-back",
+         [](JackServer& server) {
+             std::string output;
+             runJackTool(server.name(), {"jack_bufsize", "512"}, 10000, &output);
+             std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+             runJackTool(server.name(), {"jack_bufsize", "256"}, 10000, &output);
+         },
+         {"warning: the JACK server changed its buffer size 2 times while streaming, from 256 at first to 256 at "
+          "last\n",
+          "warning: run 0 delivered ", "warning: run 0: the longest gap between callbacks was ",
+          "the driver asked for a reset "}},
+        {"freewheel",
+         [](JackServer& server) {
+             std::string output;
+             runJackTool(server.name(), {"jack_freewheel", "y"}, 10000, &output);
+             std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+             runJackTool(server.name(), {"jack_freewheel", "n"}, 10000, &output);
+         },
+         {"warning: the JACK server started freewheeling while streaming (1 time(s))\n",
+          "warning: the JACK server stopped freewheeling while streaming (1 time(s))\n", "warning: run 0 delivered ",
+          "the driver asked for a resync "}},
+        {"terminated", [](JackServer& server) { server.stop(); },
+         {"warning: the JACK server shut down: ", "warning: run 0 delivered ", "the driver asked for a reset "}},
+        {"stopped-and-continued",
+         [](JackServer& server) {
+             server.freeze();
+             std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+             server.thaw();
+         },
+         {"warning: run 0 delivered ", "warning: run 0: the longest gap between callbacks was "}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.tag);
+        JackServer server(c.tag);
+        ASSERT_TRUE(server.ok()) << server.log();
+        std::thread event([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(800));
+            c.event(server);
+        });
+        NativeRunner harness;
+        const HarnessResult run = harness.run("1 3000 -1 1\n", {bridge(server.name())});
+        event.join();
+        EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+        EXPECT_NE(run.out.find("Setup playback\n"), std::string::npos) << run.out;
+        for (const std::string& warning : c.warnings)
+            EXPECT_NE(run.err.find(warning), std::string::npos) << warning << "\n--- in ---\n" << run.err;
+    }
 }
 
 }  // namespace

@@ -7,21 +7,12 @@
 
 #include "analyse/command_line.h"
 #include "analyse/output_names.h"
+#include "argument_lines.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    std::vector<std::string> arguments = {"loopcheck-analyse"};
-    std::string current;
-    for (size_t i = 0; i < size; ++i) {
-        const char c = static_cast<char>(data[i]);
-        if (c == '\n') {
-            arguments.push_back(current);
-            current.clear();
-        } else {
-            current += c;
-        }
-    }
-    if (!current.empty()) arguments.push_back(current);
+    std::vector<std::string> arguments;
+    argumentLines(data, size, "loopcheck-analyse", arguments);
     std::vector<const char*> argv;
     for (const std::string& a : arguments) argv.push_back(a.c_str());
     argv.push_back(nullptr);

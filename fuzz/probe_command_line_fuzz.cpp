@@ -19,6 +19,8 @@
 #include "platform/posix/registry_file.h"
 #include "record/console.h"
 
+#include "argument_lines.h"
+
 namespace {
 
 constexpr size_t maxArguments = 16;
@@ -46,19 +48,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    std::vector<std::string> arguments = {"loopcheck"};
-    std::string current;
-    for (size_t i = 0; i < size; ++i) {
-        const char c = static_cast<char>(data[i]);
-        if (c == '\n') {
-            arguments.push_back(current);
-            current.clear();
-        } else {
-            current += c;
-        }
-        if (current.size() > maxArgumentChars || arguments.size() > maxArguments) return 0;
-    }
-    if (!current.empty()) arguments.push_back(current);
+    std::vector<std::string> arguments;
+    if (!argumentLines(data, size, "loopcheck", arguments, maxArguments, maxArgumentChars)) return 0;
     if (arguments.size() < 2) return 0;
     bool probe = false;
     bool secondsGiven = false;

@@ -9,7 +9,7 @@
 #include <optional>
 
 #include "analyse/dump_parser.h"
-#include "analyse/run_analysis.h"
+#include "analysis/recording_analysis.h"
 #include "synthetic_dump.h"
 
 using namespace analyse;

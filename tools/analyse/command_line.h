@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "analyse/analysis_options.h"
+#include "analysis/analysis_options.h"
 
 namespace analyse {
 

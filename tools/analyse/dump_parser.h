@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "analyse/dump_data.h"
+#include "analysis/dump_data.h"
 
 namespace analyse {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "analyse/output_file.h"
-#include "analyse/signal_detection.h"
+#include "analysis/signal_detection.h"
 
 namespace analyse {
 

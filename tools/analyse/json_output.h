@@ -6,10 +6,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "analyse/analysis_options.h"
-#include "analyse/analysis_result.h"
-#include "analyse/channel_verdict.h"
-#include "analyse/cross_run_summary.h"
+#include "analysis/analysis_options.h"
+#include "analysis/analysis_result.h"
+#include "analysis/channel_verdict.h"
+#include "analysis/cross_run_summary.h"
 
 namespace analyse {
 

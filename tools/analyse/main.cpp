@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "analyse/channel_verdict.h"
+#include "analysis/channel_verdict.h"
 #include "analyse/command_line.h"
-#include "analyse/cross_run_summary.h"
+#include "analysis/cross_run_summary.h"
 #include "analyse/dump_parser.h"
 #include "analyse/json_output.h"
 #include "analyse/output_names.h"
 #include "analyse/plot_output.h"
-#include "analyse/run_analysis.h"
+#include "analysis/recording_analysis.h"
 #include "analyse/table_output.h"
 #include "analyse/wav_output.h"
 #include "control/build_version.h"

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "analyse/fault_text.h"
+#include "analysis/fault_text.h"
 #include "analyse/output_file.h"
 
 namespace analyse {

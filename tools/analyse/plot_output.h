@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "analyse/analysis_result.h"
+#include "analysis/analysis_result.h"
 
 namespace analyse {
 

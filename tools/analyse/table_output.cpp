@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "analyse/fault_text.h"
-#include "analyse/signal_detection.h"
+#include "analysis/fault_text.h"
+#include "analysis/signal_detection.h"
 
 namespace analyse {
 

@@ -6,9 +6,9 @@
 #include <ostream>
 #include <vector>
 
-#include "analyse/analysis_result.h"
-#include "analyse/channel_verdict.h"
-#include "analyse/cross_run_summary.h"
+#include "analysis/analysis_result.h"
+#include "analysis/channel_verdict.h"
+#include "analysis/cross_run_summary.h"
 
 namespace analyse {
 

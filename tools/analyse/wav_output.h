@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "analyse/dump_data.h"
+#include "analysis/dump_data.h"
 
 namespace analyse {
 

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "analyse/fault_list.h"
-#include "analyse/staircase_model.h"
+#include "analysis/fault_list.h"
+#include "analysis/staircase_model.h"
 
 namespace analyse {
 

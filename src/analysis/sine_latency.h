@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "analyse/sine_fit.h"
+#include "analysis/sine_fit.h"
 
 namespace analyse {
 

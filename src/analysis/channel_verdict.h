@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "analyse/analysis_options.h"
-#include "analyse/analysis_result.h"
+#include "analysis/analysis_options.h"
+#include "analysis/analysis_result.h"
 
 namespace analyse {
 

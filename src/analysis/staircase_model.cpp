@@ -1,4 +1,4 @@
-#include "analyse/staircase_model.h"
+#include "analysis/staircase_model.h"
 
 namespace analyse {
 

@@ -1,4 +1,4 @@
-#include "analyse/fault_text.h"
+#include "analysis/fault_text.h"
 
 #include <cmath>
 #include <cstdio>

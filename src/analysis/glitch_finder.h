@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "analyse/fault_list.h"
+#include "analysis/fault_list.h"
 
 namespace analyse {
 

@@ -1,19 +1,19 @@
-#include "analyse/run_analysis.h"
+#include "analysis/recording_analysis.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 
-#include "analyse/channel_verdict.h"
-#include "analyse/fault_text.h"
-#include "analyse/glitch_finder.h"
-#include "analyse/plot_trace.h"
-#include "analyse/pulse_analysis.h"
-#include "analyse/signal_detection.h"
-#include "analyse/sine_fit.h"
-#include "analyse/sine_latency.h"
-#include "analyse/staircase_check.h"
+#include "analysis/channel_verdict.h"
+#include "analysis/fault_text.h"
+#include "analysis/glitch_finder.h"
+#include "analysis/plot_trace.h"
+#include "analysis/pulse_analysis.h"
+#include "analysis/signal_detection.h"
+#include "analysis/sine_fit.h"
+#include "analysis/sine_latency.h"
+#include "analysis/staircase_analysis.h"
 
 namespace analyse {
 

@@ -1,4 +1,4 @@
-#include "analyse/plot_trace.h"
+#include "analysis/plot_trace.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "analyse/sine_fit.h"
+#include "analysis/sine_fit.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "analyse/sine_latency.h"
+#include "analysis/sine_latency.h"
 
 #include <algorithm>
 #include <cmath>

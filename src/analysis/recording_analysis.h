@@ -3,9 +3,9 @@
 // and whether it passed.
 #pragma once
 
-#include "analyse/analysis_options.h"
-#include "analyse/analysis_result.h"
-#include "analyse/dump_data.h"
+#include "analysis/analysis_options.h"
+#include "analysis/analysis_result.h"
+#include "analysis/dump_data.h"
 
 namespace analyse {
 

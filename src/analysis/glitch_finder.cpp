@@ -1,4 +1,4 @@
-#include "analyse/glitch_finder.h"
+#include "analysis/glitch_finder.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "analyse/signal_detection.h"
+#include "analysis/signal_detection.h"
 
 #include <algorithm>
 #include <cmath>

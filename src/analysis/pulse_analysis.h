@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "analyse/fault_list.h"
-#include "analyse/glitch_finder.h"
+#include "analysis/fault_list.h"
+#include "analysis/glitch_finder.h"
 
 namespace analyse {
 

@@ -1,4 +1,4 @@
-#include "analyse/cross_run_summary.h"
+#include "analysis/cross_run_summary.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "analyse/pulse_analysis.h"
+#include "analysis/pulse_analysis.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "analyse/fault_list.h"
+#include "analysis/fault_list.h"
 
 namespace analyse {
 

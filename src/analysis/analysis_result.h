@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "analyse/analysis_options.h"
-#include "analyse/fault_list.h"
+#include "analysis/analysis_options.h"
+#include "analysis/fault_list.h"
 
 namespace analyse {
 

@@ -1,4 +1,4 @@
-#include "analyse/fault_list.h"
+#include "analysis/fault_list.h"
 
 #include <algorithm>
 #include <cmath>

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "analyse/analysis_options.h"
+#include "analysis/analysis_options.h"
 
 namespace analyse {
 

@@ -1,4 +1,4 @@
-#include "analyse/staircase_check.h"
+#include "analysis/staircase_analysis.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "analyse/channel_verdict.h"
+#include "analysis/channel_verdict.h"
 
 #include <cmath>
 #include <string>

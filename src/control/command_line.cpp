@@ -9,8 +9,8 @@
 #include "record/console.h"
 #include "control/dialogue.h"
 #include "control/driver_list.h"
-#include "control/driver_probe.h"
-#include "control/probe_output.h"
+#include "probe/driver_probe.h"
+#include "probe/probe_output.h"
 #include "platform/interruption.h"
 
 namespace {

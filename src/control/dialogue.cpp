@@ -6,7 +6,7 @@
 
 #include "control/answer_reader.h"
 #include "record/console.h"
-#include "control/run_progress.h"
+#include "stream/run_progress.h"
 #include "control/run_sequence.h"
 #include "record/test_state.h"
 #include "driver/driver_registry.h"

@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "record/test_state.h"
-#include "control/text_table.h"
+#include "report/text_table.h"
 #include "driver/driver_registry.h"
 #include "platform/isolated_call.h"
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "record/console.h"
-#include "control/run_progress.h"
+#include "stream/run_progress.h"
 #include "record/test_state.h"
 #include "driver/driver_registry.h"
 #include "platform/interruption.h"

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "control/probe_report.h"
+#include "probe/probe_report.h"
 #include "driver/asio_interface.h"
 
 struct ProbeOptions {

@@ -1,7 +1,7 @@
 #include <nlohmann/json.hpp>
 
-#include "control/accounts_json.h"
-#include "control/probe_output.h"
+#include "stream/accounts_json.h"
+#include "probe/probe_output.h"
 
 namespace {
 

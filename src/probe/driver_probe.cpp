@@ -1,4 +1,4 @@
-#include "control/driver_probe.h"
+#include "probe/driver_probe.h"
 
 #include <algorithm>
 #include <chrono>
@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "control/probe_callbacks.h"
-#include "control/run_progress.h"
+#include "probe/probe_callbacks.h"
+#include "stream/run_progress.h"
 #include "record/console.h"
 #include "record/test_state.h"
 #include "driver/driver_registry.h"

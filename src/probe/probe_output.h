@@ -4,7 +4,7 @@
 
 #include <ostream>
 
-#include "control/probe_report.h"
+#include "probe/probe_report.h"
 
 void writeProbeTable(const ProbeReport& report, std::ostream& out);
 void writeProbeJson(const ProbeReport& report, std::ostream& out);

@@ -1,4 +1,4 @@
-#include "control/probe_timing.h"
+#include "probe/probe_timing.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "control/run_progress.h"
+#include "stream/run_progress.h"
 
 #include <algorithm>
 #include <chrono>

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "control/probe_report.h"
+#include "probe/probe_report.h"
 #include "driver/asio_interface.h"
 
 // What the probe is doing when a message comes.

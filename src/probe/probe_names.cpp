@@ -1,4 +1,4 @@
-#include "control/probe_report.h"
+#include "probe/probe_report.h"
 
 const char* errorCodeName(int32_t code)
 {

@@ -1,4 +1,4 @@
-#include "control/accounts_json.h"
+#include "stream/accounts_json.h"
 
 nlohmann::json accountsJson(const RunAccounts::Summary& a, const std::vector<std::string>& warnings)
 {

@@ -1,4 +1,4 @@
-#include "control/text_table.h"
+#include "report/text_table.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
 #include <cstdio>
 #include <string>
 
-#include "control/probe_output.h"
-#include "control/text_table.h"
+#include "probe/probe_output.h"
+#include "report/text_table.h"
 
 namespace {
 

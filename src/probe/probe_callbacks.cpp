@@ -1,4 +1,4 @@
-#include "control/probe_callbacks.h"
+#include "probe/probe_callbacks.h"
 
 #include <algorithm>
 #include <array>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <utility>
 
-#include "control/probe_timing.h"
+#include "probe/probe_timing.h"
 #include "stream/run_accounts.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "control/probe_report.h"
+#include "probe/probe_report.h"
 
 // Marks a callback for which the driver reported no sample position.
 constexpr int64_t unknownPosition = INT64_MIN;

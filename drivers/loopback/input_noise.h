@@ -10,21 +10,18 @@
 
 #include <cstdint>
 
+#include "sample_codec.h"
+
 class InputNoise {
 public:
     void configure(int32_t sampleType, int32_t bits);
-    bool active() const { return kind_ != Kind::none; }
+    bool active() const { return bits_ > 0 && format_.kind != sample_codec::Kind::none; }
     void addTo(uint8_t* samples, int32_t count);
 
 private:
-    enum class Kind { none, int16, int32, float32 };
-
     int64_t nextOffset();
 
-    Kind kind_ = Kind::none;
-    bool bigEndian_ = false;
+    sample_codec::Format format_;
     int32_t bits_ = 0;
-    int64_t lowest_ = 0;
-    int64_t highest_ = 0;
     uint64_t state_ = 0x9E3779B97F4A7C15ull;
 };

@@ -208,6 +208,10 @@ ASIOError LoopbackDriver::createBuffers(ASIOBufferInfo* bufferInfos, ASIOLong nu
     format.roundTrip = roundTrip > INT32_MAX ? INT32_MAX : static_cast<int32_t>(roundTrip < 0 ? 0 : roundTrip);
     format.dropEvery = settings_.dropEvery;
     format.noiseLsb = settings_.noiseLsb;
+    format.inputSources = settings_.inputSources;
+    format.deadInputs = settings_.deadInputs;
+    format.crosstalkDb = settings_.crosstalkDb;
+    format.routingAtBufferSize = settings_.routingAtBufferSize;
     const ASIOError created = engine_.create(format, bufferInfos, numChannels, bufferSize);
     if (created != ASE_OK)
         return created;

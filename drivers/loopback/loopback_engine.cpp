@@ -1,5 +1,6 @@
 #include "loopback_engine.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -56,24 +57,24 @@ ASIOError LoopbackEngine::create(const LoopbackFormat& format, ASIOBufferInfo* i
         for (int h = 0; h < 2; ++h)
             entry.halves[h] = memory_.get() + (static_cast<size_t>(i) * 2 + static_cast<size_t>(h)) * half;
     }
-    for (const Entry& input : entries_) {
-        if (!input.isInput)
-            continue;
-        for (const Entry& output : entries_) {
-            if (!output.isInput && output.channel == input.channel)
-                loops_.push_back(Loop{&input, &output, static_cast<int32_t>(loops_.size())});
-        }
-    }
+    buildRoutes(format, bufferSize);
 
     // The input half is filled before the host writes the output half of
     // the same switch, so nothing can come back sooner than one half later.
     delay_ = format.roundTrip > bufferSize ? format.roundTrip : bufferSize;
     const uint64_t lineBytes =
-        static_cast<uint64_t>(loops_.size()) * static_cast<uint64_t>(delay_) * static_cast<uint64_t>(width_);
-    if (total + lineBytes > maxStreamBytes ||
-        !line_.allocate(static_cast<int32_t>(loops_.size()), delay_, width_)) {
+        static_cast<uint64_t>(slots_.size()) * static_cast<uint64_t>(delay_) * static_cast<uint64_t>(width_);
+    if (total + lineBytes + half > maxStreamBytes ||
+        !line_.allocate(static_cast<int32_t>(slots_.size()), delay_, width_)) {
         release();
         return ASE_NoMemory;
+    }
+    if (!leaks_.empty()) {
+        scratch_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(half)]);
+        if (!scratch_) {
+            release();
+            return ASE_NoMemory;
+        }
     }
     noise_.configure(format.sampleType, format.noiseLsb);
     dropEvery_ = format.dropEvery;
@@ -87,9 +88,49 @@ ASIOError LoopbackEngine::create(const LoopbackFormat& format, ASIOBufferInfo* i
     return ASE_OK;
 }
 
+void LoopbackEngine::buildRoutes(const LoopbackFormat& format, int32_t bufferSize)
+{
+    const bool misrouted = format.routingAtBufferSize <= 0 || format.routingAtBufferSize == bufferSize;
+    crosstalk_.configure(format.sampleType, misrouted ? format.crosstalkDb : 0.0);
+    // Only outputs some input hears take a delay line slot: a loop no input
+    // closes costs no memory.
+    auto slotOf = [this](const Entry* output) {
+        for (const Slot& slot : slots_) {
+            if (slot.output == output)
+                return slot.slot;
+        }
+        slots_.push_back(Slot{output, static_cast<int32_t>(slots_.size())});
+        return slots_.back().slot;
+    };
+    for (const Entry& input : entries_) {
+        if (!input.isInput)
+            continue;
+        int32_t source = input.channel;
+        if (misrouted) {
+            const size_t channel = static_cast<size_t>(input.channel);
+            if (channel < format.inputSources.size())
+                source = format.inputSources[channel];
+            if (std::find(format.deadInputs.begin(), format.deadInputs.end(), input.channel) !=
+                format.deadInputs.end())
+                continue;
+        }
+        for (const Entry& output : entries_) {
+            if (output.isInput)
+                continue;
+            if (output.channel == source)
+                routes_.push_back(Route{&input, slotOf(&output)});
+            else if (crosstalk_.active())
+                leaks_.push_back(Route{&input, slotOf(&output)});
+        }
+    }
+}
+
 void LoopbackEngine::release()
 {
-    loops_.clear();
+    slots_.clear();
+    routes_.clear();
+    leaks_.clear();
+    scratch_.reset();
     entries_.clear();
     line_.release();
     memory_.reset();
@@ -122,8 +163,12 @@ void LoopbackEngine::beginHalf(int32_t index)
             std::memset(entry.halves[index], 0, halfBytes());
     }
     if (!dropout) {
-        for (const Loop& loop : loops_)
-            line_.read(loop.slot, loop.input->halves[index], bufferSize_);
+        for (const Route& route : routes_)
+            line_.read(route.slot, route.input->halves[index], bufferSize_);
+        for (const Route& leak : leaks_) {
+            line_.read(leak.slot, scratch_.get(), bufferSize_);
+            crosstalk_.addScaled(leak.input->halves[index], scratch_.get(), bufferSize_);
+        }
     }
     if (noise_.active() && !dropout) {
         for (const Entry& entry : entries_) {
@@ -135,7 +180,7 @@ void LoopbackEngine::beginHalf(int32_t index)
 
 void LoopbackEngine::endHalf(int32_t index)
 {
-    for (const Loop& loop : loops_)
-        line_.write(loop.slot, loop.output->halves[index], bufferSize_);
+    for (const Slot& slot : slots_)
+        line_.write(slot.slot, slot.output->halves[index], bufferSize_);
     line_.advance(bufferSize_);
 }

@@ -1,6 +1,6 @@
 // The sample side of the virtual device: the buffer halves handed to the
-// host, and the loop that brings each output back on the input of the same
-// number after the round-trip delay. No thread of its own: the audio clock
+// host, and the loop that brings each output back on an input after the
+// round-trip delay: the input of the same number unless it is misrouted. No thread of its own: the audio clock
 // calls beginHalf before the host's buffer switch and endHalf after it.
 #pragma once
 
@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "crosstalk.h"
 #include "delay_line.h"
 #include "driver/asio_interface.h"
 #include "input_noise.h"
@@ -19,6 +20,14 @@ struct LoopbackFormat {
     int32_t roundTrip = 0;  // samples from output to input, before the causal minimum
     int32_t dropEvery = 0;
     int32_t noiseLsb = 0;
+    // Misrouting: the output each input hears (-1: none; inputs past the
+    // list hear their own number), inputs that hear nothing at all, and
+    // the level every other output leaks in at (0: none). When
+    // routingAtBufferSize is above 0 they apply at that size only.
+    std::vector<int32_t> inputSources;
+    std::vector<int32_t> deadInputs;
+    double crosstalkDb = 0.0;
+    int32_t routingAtBufferSize = 0;
 };
 
 class LoopbackEngine {
@@ -50,20 +59,29 @@ private:
         int32_t channel = 0;
         uint8_t* halves[2] = {nullptr, nullptr};
     };
-    // An input fed by the output of the same number, through delay line slot.
-    struct Loop {
-        const Entry* input;
+    // An output's delay line slot, and an input that hears that slot.
+    struct Slot {
         const Entry* output;
         int32_t slot;
     };
+    struct Route {
+        const Entry* input;
+        int32_t slot;
+    };
+
+    void buildRoutes(const LoopbackFormat& format, int32_t bufferSize);
 
     size_t halfBytes() const { return static_cast<size_t>(bufferSize_) * static_cast<size_t>(width_); }
 
     std::unique_ptr<uint8_t[]> memory_;
     std::vector<Entry> entries_;
-    std::vector<Loop> loops_;
+    std::vector<Slot> slots_;
+    std::vector<Route> routes_;
+    std::vector<Route> leaks_;
+    std::unique_ptr<uint8_t[]> scratch_;  // one half, for a leak on its way in
     DelayLine line_;
     InputNoise noise_;
+    Crosstalk crosstalk_;
     int32_t bufferSize_ = 0;
     int32_t width_ = 4;
     int32_t delay_ = 0;

@@ -66,6 +66,14 @@ struct LoopbackSettings {
     int32_t dropEvery = 0;  // every Nth buffer half the inputs are zeros; 0 or less: never
     int32_t noiseLsb = 0;   // bits of noise added to the inputs
 
+    // Misrouting. inputSources[k] is the output input k hears (-1: none);
+    // inputs past the list hear the output of their own number.
+    std::vector<int32_t> inputSources;
+    std::vector<int32_t> deadInputs;
+    double crosstalkDb = 0.0;  // every other output leaks in at this level; 0 or above: none
+    // When above 0, the misrouting applies at this buffer size only.
+    int32_t routingAtBufferSize = 0;
+
     bool fails(FailPoint point) const { return (failures & point) != 0; }
     // Bytes per sample as streamed: 2 for 16-bit integers, 4 for every other code.
     int32_t sampleWidth() const { return sampleType == 16 ? 2 : 4; }
@@ -80,3 +88,8 @@ LoopbackSettings readLoopbackSettings(REFCLSID clsid);
 void parseSampleRates(const std::string& text, std::vector<double>& rates);
 // Comma-separated operation names, case-insensitive; unknown names are ignored.
 uint32_t parseFailures(const std::string& text);
+// Comma-separated channel numbers; "-" (or any entry that is no channel
+// number) stands for no channel, -1.
+std::vector<int32_t> parseChannelList(const std::string& text);
+// A level in dB below full scale; anything else, or 0 and above, is 0 (none).
+double parseCrosstalkDb(const std::string& text);

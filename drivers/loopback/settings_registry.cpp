@@ -44,6 +44,14 @@ void readValues(HKEY key, LoopbackSettings& settings)
     readDword(key, "ClockPpm", settings.clockPpm);
     readDword(key, "DropEvery", settings.dropEvery);
     readDword(key, "NoiseLsb", settings.noiseLsb);
+
+    if (readText(key, "InputSources", text))
+        settings.inputSources = parseChannelList(text);
+    if (readText(key, "DeadInputs", text))
+        settings.deadInputs = parseChannelList(text);
+    if (readText(key, "CrosstalkDb", text))
+        settings.crosstalkDb = parseCrosstalkDb(text);
+    readDword(key, "RoutingAtBufferSize", settings.routingAtBufferSize);
 }
 
 }  // namespace

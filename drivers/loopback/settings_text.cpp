@@ -90,3 +90,25 @@ uint32_t parseFailures(const std::string& text)
     });
     return failures;
 }
+
+std::vector<int32_t> parseChannelList(const std::string& text)
+{
+    std::vector<int32_t> channels;
+    forEachEntry(text, [&](const std::string& entry) {
+        char* end = nullptr;
+        const long channel = std::strtol(entry.c_str(), &end, 10);
+        const bool number = end != nullptr && *end == '\0' && channel >= 0 && channel < 4096;
+        channels.push_back(number ? static_cast<int32_t>(channel) : -1);
+    });
+    return channels;
+}
+
+double parseCrosstalkDb(const std::string& text)
+{
+    const std::string entry = trimmed(text);
+    char* end = nullptr;
+    const double level = std::strtod(entry.c_str(), &end);
+    if (entry.empty() || end == nullptr || *end != '\0' || !std::isfinite(level) || level >= 0.0)
+        return 0.0;
+    return level;
+}

@@ -1,6 +1,7 @@
 // The loop itself: what goes out of output k comes back on input k exactly
 // one round trip later, in every format, across buffer boundaries, with
-// the halves alternating; plus the clock's pace, dropouts and noise.
+// the halves alternating; plus the clock's pace, dropouts, noise and
+// misrouting.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -187,6 +188,73 @@ TEST_P(Noise, StaysWithinItsBitsAndIsNotConstant)
     EXPECT_LT(lowestSeen, 0);
     EXPECT_GT(highestSeen, 0);
 }
+
+// Misrouting: each input carries the output it is routed to, plus every
+// other output at the crosstalk level, one half late (no latencies).
+struct RouteCase {
+    const char* driver;
+    int32_t bufferSize;
+    int32_t width;
+    bool isFloat;
+    ChannelRequest channels;
+    std::vector<int32_t> sources;  // per input channel; -1: none
+    std::vector<int32_t> dead;     // input channels that hear nothing
+    double crosstalkDb;            // 0: none
+};
+
+void PrintTo(const RouteCase& c, std::ostream* out) { *out << c.driver << ", half " << c.bufferSize; }
+
+class Routing : public LoopbackTest, public ::testing::WithParamInterface<RouteCase> {};
+
+TEST_P(Routing, InputsHearTheirRoutedOutputAndTheLeaks)
+{
+    const RouteCase& c = GetParam();
+    DriverRef driver = openDriver(testDriverClass(c.driver));
+    ASSERT_TRUE(driver);
+    ASSERT_EQ(createHostBuffers(driver.get(), c.channels, c.bufferSize, c.width), ASE_OK);
+    ASSERT_TRUE(streamHalves(driver.get(), 6));
+    const double gain = c.crosstalkDb < 0.0 ? std::pow(10.0, c.crosstalkDb / 20.0) : 0.0;
+    const int64_t total = static_cast<int64_t>(host->indices.size()) * c.bufferSize;
+    for (int32_t input : c.channels.inputs) {
+        const std::vector<uint8_t>& received = host->streams[static_cast<size_t>(entryOf(true, input))];
+        const bool dead = std::find(c.dead.begin(), c.dead.end(), input) != c.dead.end();
+        for (int64_t t = c.bufferSize; t < total; ++t) {
+            double expected = 0.0;
+            int leaks = 0;
+            for (int32_t output : c.channels.outputs) {
+                const std::vector<uint8_t>& sent = host->streams[static_cast<size_t>(entryOf(false, output))];
+                const double value = sampleValue(sent.data() + (t - c.bufferSize) * c.width, c.width, c.isFloat);
+                if (output == c.sources[static_cast<size_t>(input)]) {
+                    expected += value;
+                } else {
+                    expected += gain * value;
+                    leaks += gain > 0.0 ? 1 : 0;
+                }
+            }
+            if (dead)
+                expected = 0.0;
+            const double got = sampleValue(received.data() + t * c.width, c.width, c.isFloat);
+            // Integer leaks are rounded one by one; float sums to its own precision.
+            const double slack = c.isFloat ? std::abs(expected) * 1e-6 : (dead ? 0.0 : 0.5 * leaks);
+            ASSERT_NEAR(got, expected, slack) << "input " << input << " at " << t;
+        }
+    }
+}
+
+const ChannelRequest three{{0, 1, 2}, {0, 1, 2}};
+
+INSTANTIATE_TEST_SUITE_P(
+    Routes, Routing,
+    ::testing::Values(RouteCase{"Swap", 64, 4, false, stereo, {1, 0}, {}, 0.0},
+                      // the swap only at its own buffer size
+                      RouteCase{"Swap at 64", 64, 4, false, stereo, {1, 0}, {}, 0.0},
+                      RouteCase{"Swap at 64", 128, 4, false, stereo, {0, 1}, {}, 0.0},
+                      RouteCase{"Crosstalk int16", 64, 2, false, stereo, {0, 1}, {}, -40.0},
+                      RouteCase{"Crosstalk float", 48, 4, true, stereo, {0, 1}, {}, -20.0},
+                      // a crossed input, a dead one, and one that hears only leaks
+                      RouteCase{"Misrouted three", 32, 4, false, three, {2, 0, -1}, {1}, -30.0},
+                      // outputs the host left out leak nothing
+                      RouteCase{"Misrouted three", 32, 4, false, ChannelRequest{{2}, {0, 2}}, {2, 0, -1}, {1}, -30.0}));
 
 INSTANTIATE_TEST_SUITE_P(Formats, Noise,
                          ::testing::Values(NoiseCase{"Noise int16", 2, -4, 3}, NoiseCase{"Noise int32", 4, -4, 3},

@@ -44,6 +44,16 @@ const TestDriver testDrivers[] = {
     {"Noise int32", "\"NoiseLsb\"=dword:00000003\n\"InputLatency\"=dword:00000000\n\"OutputLatency\"=dword:00000000\n"},
     {"Noise float", "\"SampleType\"=dword:00000013\n\"NoiseLsb\"=dword:00000008\n"
                     "\"InputLatency\"=dword:00000000\n\"OutputLatency\"=dword:00000000\n"},
+    {"Swap", "\"InputSources\"=\"1,0\"\n\"InputLatency\"=dword:00000000\n\"OutputLatency\"=dword:00000000\n"},
+    {"Swap at 64", "\"InputSources\"=\"1,0\"\n\"RoutingAtBufferSize\"=dword:00000040\n"
+                   "\"InputLatency\"=dword:00000000\n\"OutputLatency\"=dword:00000000\n"},
+    {"Crosstalk int16", "\"SampleType\"=dword:00000010\n\"CrosstalkDb\"=\"-40\"\n"
+                        "\"InputLatency\"=dword:00000000\n\"OutputLatency\"=dword:00000000\n"},
+    {"Crosstalk float", "\"SampleType\"=dword:00000013\n\"CrosstalkDb\"=\"-20\"\n"
+                        "\"InputLatency\"=dword:00000000\n\"OutputLatency\"=dword:00000000\n"},
+    {"Misrouted three", "\"Outputs\"=dword:00000003\n\"Inputs\"=dword:00000003\n\"InputSources\"=\"2,0,-\"\n"
+                        "\"DeadInputs\"=\"1\"\n\"CrosstalkDb\"=\" -30 \"\n"
+                        "\"InputLatency\"=dword:00000000\n\"OutputLatency\"=dword:00000000\n"},
     {"Events", "\"SampleRates\"=\"48000\"\n\"InputLatency\"=dword:00000064\n\"OutputLatency\"=dword:000000c8\n"
                "\"LatencyChangeAtMs\"=dword:0000000a\n\"ChangedInputLatency\"=dword:000001f4\n"
                "\"ChangedOutputLatency\"=dword:00000258\n\"RateChangeAtMs\"=dword:00000005\n"},

@@ -64,7 +64,14 @@ bool openDriverKey(REFCLSID clsid, OpenKey& key, std::string& keyName)
     if (!asio.open(HKEY_LOCAL_MACHINE, "SOFTWARE\\ASIO"))
         return false;
     char name[256];
-    for (DWORD index = 0; RegEnumKeyA(asio.get(), index, name, sizeof name) == ERROR_SUCCESS; ++index) {
+    for (DWORD index = 0;; ++index) {
+        const LONG found = RegEnumKeyA(asio.get(), index, name, sizeof name);
+        // A name past the registry's limit is no driver's key; the keys
+        // after it still are.
+        if (found == ERROR_MORE_DATA)
+            continue;
+        if (found != ERROR_SUCCESS)
+            break;
         if (!key.open(asio.get(), name) || !namesClass(key.get(), clsid))
             continue;
         keyName = name;

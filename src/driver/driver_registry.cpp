@@ -112,6 +112,18 @@ int findServer(char* clsidText, char* path, std::string* why);
 
 // The record for one subkey of software\asio, or null when the subkey is
 // to be skipped, with the reason in why.
+// The entry for a key whose name does not fit the registry's limit. The
+// name is read once more into a larger buffer so that the list can say
+// which key it was; where even that fails, the entry goes unnamed.
+SkippedDriverEntry overlongKey(HKEY root, DWORD position)
+{
+    const char* why = "its name is longer than 255 characters";
+    char name[4096];
+    if (RegEnumKeyA(root, position, name, sizeof name) != ERROR_SUCCESS)
+        return {"", std::string("an ASIO driver key was skipped: ") + why};
+    return {name, skipText(name, why)};
+}
+
 std::unique_ptr<DriverRecord> readDriverKey(HKEY root, const char* keyName, int32_t index, std::string& why)
 {
     RegistryKey key;
@@ -178,8 +190,14 @@ int findServer(char* clsidText, char* path, std::string* why)
         return -1;
     }
     char keyName[classKeyNameBytes];
-    for (DWORD position = 0; RegEnumKeyA(classes.get(), position, keyName, classKeyNameBytes) == ERROR_SUCCESS;
-         ++position) {
+    for (DWORD position = 0;; ++position) {
+        const LONG found = RegEnumKeyA(classes.get(), position, keyName, classKeyNameBytes);
+        // A name too long to be a class identifier is none: the classes
+        // after it still count.
+        if (found == ERROR_MORE_DATA)
+            continue;
+        if (found != ERROR_SUCCESS)
+            break;
         CharLowerBuffA(keyName, static_cast<DWORD>(std::strlen(keyName)));
         if (std::strcmp(keyName, clsidText) == 0)
             return serverPathOf(classes.get(), keyName, path, why);
@@ -202,7 +220,7 @@ DriverRegistry::DriverRegistry()
         for (DWORD position = 0;; ++position) {
             const LONG found = RegEnumKeyA(root.get(), position, keyName, subkeyNameBytes);
             if (found == ERROR_MORE_DATA) {
-                skipped_.push_back({"", "an ASIO driver key was skipped: its name is longer than 255 characters"});
+                skipped_.push_back(overlongKey(root.get(), position));
                 continue;
             }
             if (found != ERROR_SUCCESS)

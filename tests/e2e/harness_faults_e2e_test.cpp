@@ -124,17 +124,25 @@ TEST(RegistryEndToEnd, LongKeyNamesHideNoDriver)
     EXPECT_EQ(r.err, "");
 }
 
-// Past the registry's limit the registry file itself skips the key (with
-// a warning naming file and line), as Windows would never hold it.
-TEST(RegistryEndToEnd, AKeyNamePastTheRegistryLimitIsSkippedWithAWarning)
+// Past the registry's limit a key is skipped by name, in the dialogue (on
+// standard error) and in the list's skipped entries and their JSON, and the
+// drivers after it stay.
+TEST(RegistryEndToEnd, AKeyNamePastTheRegistryLimitIsSkippedByName)
 {
     SKIP_UNDER_WINE();
-    const std::string tooLong = "A" + std::string(255, 'k');
+    const std::string tooLong = "A" + std::string(599, 'k');
+    const std::string reason = "ASIO driver key \"" + tooLong + "\" skipped: its name is longer than 255 characters";
     const HarnessResult r = NativeRunner().run("0 40 220 1\n", {driver(tooLong, 1), driver("B After It", 2)});
     EXPECT_EQ(r.out, expected::questionsUpToDrivers() + "0 B After It\n" + expected::rateList());
-    EXPECT_NE(r.err.find("drivers.reg:3: key name longer than 255 characters, line skipped\n"), std::string::npos)
-        << r.err;
+    EXPECT_NE(r.err.find(reason + "\n"), std::string::npos) << r.err;
     EXPECT_EQ(r.exitCode, 0);
+
+    const HarnessResult listed = NativeRunner().runWithArguments({"--list"}, {driver(tooLong, 1), driver("B After It", 2)});
+    EXPECT_NE(listed.out.find("  " + reason + "\n"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("B After It"), std::string::npos) << listed.out;
+    const HarnessResult json =
+        NativeRunner().runWithArguments({"--list", "--json"}, {driver(tooLong, 1), driver("B After It", 2)});
+    EXPECT_NE(json.out.find("\"keyName\": \"" + tooLong + "\""), std::string::npos) << json.out;
 }
 
 // Standard output stays as it is; standard error says which entry was

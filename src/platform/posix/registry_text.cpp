@@ -8,8 +8,6 @@
 namespace {
 
 constexpr std::string_view spaces = " \t\r";
-// Windows' own limit on the name of one key.
-constexpr size_t maxKeyNameChars = 255;
 
 std::string_view trim(std::string_view text)
 {
@@ -180,13 +178,6 @@ private:
         if (below.find("\\\\") != std::string_view::npos || (!below.empty() && below.back() == '\\') ||
             (split != std::string_view::npos && below.empty()))
             return warn("key path with an empty name");
-
-        for (size_t at = 0; at < below.size();) {
-            const size_t next = std::min(below.find('\\', at), below.size());
-            if (next - at > maxKeyNameChars)
-                return warn("key name longer than 255 characters");
-            at = next + 1;
-        }
 
         RegistryKeyNode* base = nullptr;
         if (equalsCaseless(root, "HKEY_LOCAL_MACHINE") || equalsCaseless(root, "HKLM"))

@@ -17,15 +17,60 @@ constexpr int64_t searchReach = 4096;
 
 double magnitude(int32_t v) { return std::fabs(static_cast<double>(v)); }
 
-// Fraction of a sample by which the top of a parabola through the peak and
-// its neighbours lies beside the peak sample.
+// Samples each side of a pulse's peak that its fit weighs.
+constexpr int64_t fitReach = 12;
+
+double sinc(double x)
+{
+    constexpr double pi = 3.14159265358979323846;
+    return std::fabs(x) < 1e-9 ? 1.0 : std::sin(pi * x) / (pi * x);
+}
+
+// How well a band-limited pulse at `at + shift` explains the samples
+// around it, with its height free: the share of their energy it covers.
+double pulseMatch(const int32_t* samples, int64_t count, int64_t at, double shift)
+{
+    double cross = 0.0, own = 0.0;
+    for (int64_t p = std::max<int64_t>(0, at - fitReach); p <= std::min(count - 1, at + fitReach); ++p) {
+        const double g = sinc(static_cast<double>(p - at) - shift);
+        cross += static_cast<double>(samples[p]) * g;
+        own += g * g;
+    }
+    return own > 0.0 ? cross * cross / own : 0.0;
+}
+
+// Fraction of a sample by which the pulse lies beside its peak sample. The
+// converters send the one-sample pulse back band-limited, so it is the
+// sinc that is fitted: a parabola through the peak leans towards the
+// nearer whole sample at every fraction but 0 and 1/2.
 double refine(const int32_t* samples, int64_t count, int64_t at)
 {
     if (at <= 0 || at + 1 >= count) return 0.0;
-    const double l = magnitude(samples[at - 1]), c = magnitude(samples[at]), r = magnitude(samples[at + 1]);
-    const double curve = l - 2.0 * c + r;
-    if (!(curve < 0.0)) return 0.0;
-    return std::clamp(0.5 * (l - r) / curve, -0.5, 0.5);
+    // Golden-section search for the best match; the match has one maximum
+    // within a sample of the peak.
+    constexpr double ratio = 0.6180339887498949;
+    double low = -1.0, high = 1.0;
+    double a = high - ratio * (high - low), b = low + ratio * (high - low);
+    double fa = pulseMatch(samples, count, at, a), fb = pulseMatch(samples, count, at, b);
+    for (int i = 0; i < 48; ++i) {
+        if (fa > fb) {
+            high = b;
+            b = a;
+            fb = fa;
+            a = high - ratio * (high - low);
+            fa = pulseMatch(samples, count, at, a);
+        } else {
+            low = a;
+            a = b;
+            fa = fb;
+            b = low + ratio * (high - low);
+            fb = pulseMatch(samples, count, at, b);
+        }
+    }
+    // The search ends a few billionths beside the true place; a grid of a
+    // millionth of a sample keeps a digital loop's whole-sample pulse whole.
+    constexpr double grid = 1048576.0;
+    return std::clamp(std::round(0.5 * (low + high) * grid) / grid, -1.0, 1.0);
 }
 
 int64_t loudestIn(const int32_t* samples, int64_t from, int64_t to)

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "control/probe_timing.h"
+#include "probe/probe_timing.h"
 
 namespace {
 

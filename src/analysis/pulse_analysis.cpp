@@ -73,6 +73,18 @@ double refine(const int32_t* samples, int64_t count, int64_t at)
     return std::clamp(std::round(0.5 * (low + high) * grid) / grid, -1.0, 1.0);
 }
 
+// The median sample over one loop from the first pulse: the silence
+// around the pulses, which is nearly all of it.
+double restingLevel(const int32_t* samples, int64_t count, int64_t from, int64_t loopLength)
+{
+    const int64_t to = std::min(count, from + loopLength);
+    if (to <= from) return 0.0;
+    std::vector<int32_t> values(samples + from, samples + to);
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return static_cast<double>(*middle);
+}
+
 int64_t loudestIn(const int32_t* samples, int64_t from, int64_t to)
 {
     int64_t best = from;
@@ -103,8 +115,10 @@ PulseMeasurement measurePulses(const int32_t* samples, int64_t count, int64_t pe
     m.found = true;
     if (m.inverted) faults.add(Fault{FaultKind::inverted, start, count - start, 0, 0.0});
 
-    // The expected loop: the first pulse's shape at position 0, silence elsewhere.
-    m.loop.assign(static_cast<size_t>(loopLength), 0.0);
+    // The expected loop: the first pulse's shape at position 0, silence
+    // elsewhere, at the level the input rests at between pulses (an analog
+    // input's offset).
+    m.loop.assign(static_cast<size_t>(loopLength), restingLevel(samples, count, top, loopLength));
     const int64_t reachBefore = std::min(before, loopLength / 4);
     const int64_t reachAfter = std::min(after, loopLength / 2);
     for (int64_t t = -reachBefore; t < reachAfter; ++t) {
@@ -119,21 +133,27 @@ PulseMeasurement measurePulses(const int32_t* samples, int64_t count, int64_t pe
     for (int64_t lost = start; lost < top; lost += loopLength)
         m.segments.push_back(ModelSegment{std::max<int64_t>(0, lost - reachBefore), lost});
     m.segments.push_back(ModelSegment{std::max<int64_t>(0, top - reachBefore), top});
-    m.positions.push_back(static_cast<double>(top) + refine(samples, count, top));
+    double place = static_cast<double>(top) + refine(samples, count, top);
+    m.positions.push_back(place);
     int64_t anchor = top;
     for (int64_t expected = top + loopLength; expected < count; expected = anchor + loopLength) {
         const int64_t at = loudestIn(samples, std::max<int64_t>(0, expected - reach), std::min(count, expected + reach + 1));
         if (magnitude(samples[at]) >= pulseShare * m.height) {
-            const int64_t slip = at - expected;
+            // Slips are counted from the fitted places: of a pulse half-way
+            // between two samples, noise makes either the loudest.
+            const double found = static_cast<double>(at) + refine(samples, count, at);
+            const int64_t slip = std::llround(found - place - static_cast<double>(loopLength));
             if (slip != 0) {
                 const FaultKind kind = slip > 0 ? FaultKind::inserted : FaultKind::dropped;
                 faults.add(Fault{kind, at, std::llabs(slip), std::llabs(slip), 0.0});
             }
-            anchor = at;
-            m.positions.push_back(static_cast<double>(at) + refine(samples, count, at));
+            anchor = expected + slip;
+            place = found;
+            m.positions.push_back(found);
         } else {
             // Missing: the glitch search finds out what stood there instead.
             anchor = expected;
+            place += static_cast<double>(loopLength);
         }
         m.segments.push_back(ModelSegment{std::max<int64_t>(0, anchor - reachBefore), anchor});
     }

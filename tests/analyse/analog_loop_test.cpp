@@ -147,4 +147,60 @@ TEST(AnalogLoopBits, QuietSixteenBitRecordingIsRecognised)
     }
 }
 
+// Loops that damage nothing pass, whatever the level, noise, offset or
+// band limit; where no filter shifts the signal, the round trip is the
+// delay built in.
+struct CleanLoop {
+    const char* name;
+    void (*apply)(analog::Loop&);
+    double sineTolerance;   // -1: a filter moves the reading; not compared
+    double pulseTolerance;
+};
+
+const CleanLoop cleanLoops[] = {
+    {"clean", [](analog::Loop&) {}, 1e-4, 0.005},
+    {"SNR 40 dB", [](analog::Loop& l) { l.snrDb = 40.0; }, 0.002, 0.02},
+    {"gain -60 dB, SNR 60 dB", [](analog::Loop& l) {
+         l.gainDb = -60.0;
+         l.snrDb = 60.0;
+     }, 0.002, 0.01},
+    {"16-bit at -20 dB", [](analog::Loop& l) {
+         l.bits = 16;
+         l.gainDb = -20.0;
+     }, 0.001, 0.005},
+    {"DC 2%", [](analog::Loop& l) {
+         l.gainDb = -3.0;
+         l.dc = 0.02;
+     }, 1e-4, 0.005},
+    {"20 kHz low-pass", [](analog::Loop& l) { l.lowPassHz = 20000.0; }, -1.0, -1.0},
+};
+
+TEST(AnalogLoopClean, PassesWithTheRoundTripBuiltIn)
+{
+    for (const CleanLoop& c : cleanLoops) {
+        for (analog::Signal signal : {analog::Signal::sine, analog::Signal::pulse}) {
+            for (double fraction : {0.0, 0.3, 0.5, 0.8}) {
+                analog::Loop loop;
+                loop.signal = signal;
+                loop.rows = signal == analog::Signal::pulse ? 60000 : 24000;
+                loop.extraDelay = 37.0 + fraction;
+                loop.seed = static_cast<uint32_t>(fraction * 10.0) + 5u;
+                c.apply(loop);
+                const RunResult r = analyseLoop(loop);
+                const bool pulse = signal == analog::Signal::pulse;
+                const std::string what = std::string(c.name) + (pulse ? " pulse " : " sine ") + std::to_string(fraction);
+                ASSERT_EQ(r.signal, pulse ? SignalKind::pulse : SignalKind::sine) << what;
+                const ChannelResult& ch = r.channels.at(0);
+                ASSERT_EQ(ch.status, ChannelStatus::usable) << what << " " << ch.note;
+                EXPECT_TRUE(ch.passed) << what << ": " << (ch.failures.empty() ? "" : ch.failures.front());
+                EXPECT_TRUE(ch.faults.empty()) << what;
+                const double tolerance = pulse ? c.pulseTolerance : c.sineTolerance;
+                if (tolerance > 0.0) {
+                    EXPECT_NEAR(ch.roundTrip, 37.0 + fraction, tolerance) << what;
+                }
+            }
+        }
+    }
+}
+
 }  // namespace

@@ -144,6 +144,7 @@ void measurePulse(ChannelResult& ch, const std::vector<int32_t>& samples, const 
     ch.onset = m.onset;
     ch.amplitude = m.height;
     ch.pulses = std::move(m.positions);
+    ch.unchecked = {"dropouts between pulses"};
 
     GlitchSearch search;
     search.samples = samples.data();

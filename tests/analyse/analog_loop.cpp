@@ -127,7 +127,8 @@ synthetic::Samples record(const Loop& loop)
     synthetic::Samples s(y.size(), 0);
     for (size_t i = 0; i < y.size(); ++i) {
         double v = y[i] * gain + loop.dc + (noiseRms > 0.0 ? noise(random) : 0.0);
-        v = std::clamp(std::round(v * scale), -scale - 1.0, scale);
+        // Converters clip symmetrically: the most negative code never comes back.
+        v = std::clamp(std::round(v * scale), -scale, scale);
         s[i] = static_cast<int32_t>(v);
     }
 
@@ -145,7 +146,7 @@ synthetic::Samples record(const Loop& loop)
             break;
         case GlitchKind::click: {
             const double height = std::pow(10.0, g.clickDbfs / 20.0) * scale;
-            const double v = std::clamp(static_cast<double>(s[static_cast<size_t>(g.at)]) + height, -scale - 1.0, scale);
+            const double v = std::clamp(static_cast<double>(s[static_cast<size_t>(g.at)]) + height, -scale, scale);
             s[static_cast<size_t>(g.at)] = static_cast<int32_t>(v);
             break;
         }

@@ -4,10 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <sstream>
 #include <string>
 
 #include "analog_loop.h"
 #include "analyse/dump_parser.h"
+#include "analyse/table_output.h"
+#include "analysis/channel_verdict.h"
+#include "analysis/cross_run_summary.h"
 #include "analysis/recording_analysis.h"
 
 using namespace analyse;
@@ -229,6 +233,31 @@ TEST(AnalogLoopSine, NoisyLoopsGiveTheRoundTripOrNone)
             if (ch.status != ChannelStatus::usable) continue;
             EXPECT_NEAR(ch.roundTrip, loop.extraDelay, level.tolerance) << what;
             EXPECT_TRUE(ch.passed) << what;
+        }
+    }
+}
+
+// A pulse's silence cannot show a dropout: a pulse run that passes vouches
+// for its latency only, and says so; a sine that passes is a plain PASS.
+TEST(AnalogLoopVerdict, PulsePassesForTheLatencyOnly)
+{
+    for (const analog::Signal signal : {analog::Signal::pulse, analog::Signal::sine}) {
+        analog::Loop loop;
+        loop.signal = signal;
+        loop.rows = signal == analog::Signal::pulse ? 60000 : 24000;
+        loop.extraDelay = 37.4;
+        const std::vector<RunResult> runs = {analyseLoop(loop)};
+        const Verdict verdict = overallVerdict(runs);
+        ASSERT_TRUE(verdict.passed());
+        std::ostringstream table;
+        printTable(table, runs, summariseRuns(runs), ReadStatistics{}, verdict);
+        if (signal == analog::Signal::pulse) {
+            EXPECT_EQ(verdict.latencyOnly, 1);
+            EXPECT_NE(table.str().find("not checked: dropouts between pulses\n"), std::string::npos) << table.str();
+            EXPECT_NE(table.str().find("Result: PASS (latency only) (1 of 1"), std::string::npos) << table.str();
+        } else {
+            EXPECT_EQ(verdict.latencyOnly, 0);
+            EXPECT_NE(table.str().find("Result: PASS (1 of 1"), std::string::npos) << table.str();
         }
     }
 }

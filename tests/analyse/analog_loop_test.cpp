@@ -177,6 +177,7 @@ const CleanLoop cleanLoops[] = {
          l.dc = 0.02;
      }, 1e-4, 0.005},
     {"20 kHz low-pass", [](analog::Loop& l) { l.lowPassHz = 20000.0; }, -1.0, -1.0},
+    {"20 Hz high-pass", [](analog::Loop& l) { l.highPassHz = 20.0; }, -1.0, -1.0},
 };
 
 TEST(AnalogLoopClean, PassesWithTheRoundTripBuiltIn)

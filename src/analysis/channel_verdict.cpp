@@ -38,6 +38,7 @@ Verdict overallVerdict(const std::vector<RunResult>& runs)
         for (const ChannelResult& ch : run.channels) {
             ++v.channelRuns;
             if (!ch.passed) ++v.failed;
+            if (ch.passed && ch.status == ChannelStatus::usable && !ch.unchecked.empty()) ++v.latencyOnly;
         }
     }
     return v;

@@ -19,6 +19,7 @@ namespace analyse {
 struct Verdict {
     int channelRuns = 0;  // inputs over all runs
     int failed = 0;
+    int latencyOnly = 0;  // passed, but with faults their signal could not show
     bool passed() const { return failed == 0; }
 };
 

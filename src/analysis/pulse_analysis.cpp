@@ -17,15 +17,72 @@ constexpr int64_t searchReach = 4096;
 
 double magnitude(int32_t v) { return std::fabs(static_cast<double>(v)); }
 
-// Fraction of a sample by which the top of a parabola through the peak and
-// its neighbours lies beside the peak sample.
+// Samples each side of a pulse's peak that its fit weighs.
+constexpr int64_t fitReach = 12;
+
+double sinc(double x)
+{
+    constexpr double pi = 3.14159265358979323846;
+    return std::fabs(x) < 1e-9 ? 1.0 : std::sin(pi * x) / (pi * x);
+}
+
+// How well a band-limited pulse at `at + shift` explains the samples
+// around it, with its height free: the share of their energy it covers.
+double pulseMatch(const int32_t* samples, int64_t count, int64_t at, double shift)
+{
+    double cross = 0.0, own = 0.0;
+    for (int64_t p = std::max<int64_t>(0, at - fitReach); p <= std::min(count - 1, at + fitReach); ++p) {
+        const double g = sinc(static_cast<double>(p - at) - shift);
+        cross += static_cast<double>(samples[p]) * g;
+        own += g * g;
+    }
+    return own > 0.0 ? cross * cross / own : 0.0;
+}
+
+// Fraction of a sample by which the pulse lies beside its peak sample. The
+// converters send the one-sample pulse back band-limited, so it is the
+// sinc that is fitted: a parabola through the peak leans towards the
+// nearer whole sample at every fraction but 0 and 1/2.
 double refine(const int32_t* samples, int64_t count, int64_t at)
 {
     if (at <= 0 || at + 1 >= count) return 0.0;
-    const double l = magnitude(samples[at - 1]), c = magnitude(samples[at]), r = magnitude(samples[at + 1]);
-    const double curve = l - 2.0 * c + r;
-    if (!(curve < 0.0)) return 0.0;
-    return std::clamp(0.5 * (l - r) / curve, -0.5, 0.5);
+    // Golden-section search for the best match; the match has one maximum
+    // within a sample of the peak.
+    constexpr double ratio = 0.6180339887498949;
+    double low = -1.0, high = 1.0;
+    double a = high - ratio * (high - low), b = low + ratio * (high - low);
+    double fa = pulseMatch(samples, count, at, a), fb = pulseMatch(samples, count, at, b);
+    for (int i = 0; i < 48; ++i) {
+        if (fa > fb) {
+            high = b;
+            b = a;
+            fb = fa;
+            a = high - ratio * (high - low);
+            fa = pulseMatch(samples, count, at, a);
+        } else {
+            low = a;
+            a = b;
+            fa = fb;
+            b = low + ratio * (high - low);
+            fb = pulseMatch(samples, count, at, b);
+        }
+    }
+    // The search ends a few billionths beside the true place; a grid of a
+    // millionth of a sample keeps a digital loop's whole-sample pulse whole.
+    constexpr double grid = 1048576.0;
+    return std::clamp(std::round(0.5 * (low + high) * grid) / grid, -1.0, 1.0);
+}
+
+// The median sample over one loop from the first pulse: the silence
+// around the pulses, which is nearly all of it.
+double restingLevel(const int32_t* samples, int64_t count, int64_t from, int64_t loopLength)
+{
+    const int64_t to = std::min(count, from + loopLength);
+    if (to <= from) return 0.0;
+    std::vector<int32_t> values(samples + from, samples + to);
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return static_cast<double>(*middle);
 }
 
 int64_t loudestIn(const int32_t* samples, int64_t from, int64_t to)
@@ -58,8 +115,10 @@ PulseMeasurement measurePulses(const int32_t* samples, int64_t count, int64_t pe
     m.found = true;
     if (m.inverted) faults.add(Fault{FaultKind::inverted, start, count - start, 0, 0.0});
 
-    // The expected loop: the first pulse's shape at position 0, silence elsewhere.
-    m.loop.assign(static_cast<size_t>(loopLength), 0.0);
+    // The expected loop: the first pulse's shape at position 0, silence
+    // elsewhere, at the level the input rests at between pulses (an analog
+    // input's offset).
+    m.loop.assign(static_cast<size_t>(loopLength), restingLevel(samples, count, top, loopLength));
     const int64_t reachBefore = std::min(before, loopLength / 4);
     const int64_t reachAfter = std::min(after, loopLength / 2);
     for (int64_t t = -reachBefore; t < reachAfter; ++t) {
@@ -74,21 +133,27 @@ PulseMeasurement measurePulses(const int32_t* samples, int64_t count, int64_t pe
     for (int64_t lost = start; lost < top; lost += loopLength)
         m.segments.push_back(ModelSegment{std::max<int64_t>(0, lost - reachBefore), lost});
     m.segments.push_back(ModelSegment{std::max<int64_t>(0, top - reachBefore), top});
-    m.positions.push_back(static_cast<double>(top) + refine(samples, count, top));
+    double place = static_cast<double>(top) + refine(samples, count, top);
+    m.positions.push_back(place);
     int64_t anchor = top;
     for (int64_t expected = top + loopLength; expected < count; expected = anchor + loopLength) {
         const int64_t at = loudestIn(samples, std::max<int64_t>(0, expected - reach), std::min(count, expected + reach + 1));
         if (magnitude(samples[at]) >= pulseShare * m.height) {
-            const int64_t slip = at - expected;
+            // Slips are counted from the fitted places: of a pulse half-way
+            // between two samples, noise makes either the loudest.
+            const double found = static_cast<double>(at) + refine(samples, count, at);
+            const int64_t slip = std::llround(found - place - static_cast<double>(loopLength));
             if (slip != 0) {
                 const FaultKind kind = slip > 0 ? FaultKind::inserted : FaultKind::dropped;
                 faults.add(Fault{kind, at, std::llabs(slip), std::llabs(slip), 0.0});
             }
-            anchor = at;
-            m.positions.push_back(static_cast<double>(at) + refine(samples, count, at));
+            anchor = expected + slip;
+            place = found;
+            m.positions.push_back(found);
         } else {
             // Missing: the glitch search finds out what stood there instead.
             anchor = expected;
+            place += static_cast<double>(loopLength);
         }
         m.segments.push_back(ModelSegment{std::max<int64_t>(0, anchor - reachBefore), anchor});
     }

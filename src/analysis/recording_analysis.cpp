@@ -24,6 +24,42 @@ namespace {
 constexpr double pulseLoudFraction = 0.01;
 // How far a sine may slip and still be found again.
 constexpr int64_t largestSineSlip = 4096;
+// A sample this many noise deviations from the expected signal is a glitch,
+// not noise: Gaussian noise goes that far about once in 4e11 samples.
+constexpr double noiseDeviations = 7.0;
+// Samples after a sine's start that a converter's band limit leaves ringing
+// when the start falls between two samples.
+constexpr int64_t onsetRinging = 8;
+
+// The noise on a recording: the spread of its samples about the expected
+// signal over one loop. Each short block's median deviation, and of those
+// the lower quartile, so that neither a glitch nor a slip that leaves the
+// rest of the loop off the expected signal passes for noise.
+constexpr int64_t noiseBlock = 512;
+
+double noiseDeviation(const int32_t* samples, int64_t count, const std::vector<double>& loop, int64_t anchor,
+                      int64_t from)
+{
+    const int64_t length = static_cast<int64_t>(loop.size());
+    from = std::max<int64_t>(0, from);
+    const int64_t to = std::min(count, from + std::max(length, noiseBlock));
+    if (length == 0 || to - from < noiseBlock) return 0.0;
+    std::vector<double> block(static_cast<size_t>(noiseBlock));
+    std::vector<double> spreads;
+    for (int64_t start = from; start + noiseBlock <= to; start += noiseBlock) {
+        for (int64_t i = 0; i < noiseBlock; ++i) {
+            const int64_t p = start + i;
+            const int64_t k = ((p - anchor) % length + length) % length;
+            block[static_cast<size_t>(i)] = std::fabs(static_cast<double>(samples[p]) - loop[static_cast<size_t>(k)]);
+        }
+        const auto middle = block.begin() + noiseBlock / 2;
+        std::nth_element(block.begin(), middle, block.end());
+        spreads.push_back(*middle);
+    }
+    const auto quartile = spreads.begin() + static_cast<std::ptrdiff_t>(spreads.size() / 4);
+    std::nth_element(spreads.begin(), quartile, spreads.end());
+    return *quartile / 0.6745;  // the median absolute deviation of Gaussian noise, in deviations
+}
 
 std::string decibels(double value)
 {
@@ -108,12 +144,17 @@ void measurePulse(ChannelResult& ch, const std::vector<int32_t>& samples, const 
     ch.onset = m.onset;
     ch.amplitude = m.height;
     ch.pulses = std::move(m.positions);
+    ch.unchecked = {"dropouts between pulses"};
 
     GlitchSearch search;
     search.samples = samples.data();
     search.count = n;
     search.loop = &m.loop;
     search.threshold = std::pow(10.0, options.glitchDb / 20.0) * m.height;
+    if (!m.segments.empty())
+        search.threshold = std::max(search.threshold,
+                                    noiseDeviations * noiseDeviation(samples.data(), n, m.loop, m.segments.front().anchor,
+                                                                     m.segments.front().start));
     search.dropoutsOnlyWhereLoud = true;
     findGlitches(search, m.segments, ch.faults);
     ch.checkedSamples = m.segments.empty() ? 0 : n - m.segments.front().start;
@@ -151,13 +192,19 @@ void measureSineChannel(ChannelResult& ch, const std::vector<int32_t>& samples, 
     search.samples = samples.data();
     search.count = n;
     search.loop = &m.loop;
-    search.threshold = std::pow(10.0, options.glitchDb / 20.0) * m.fit.amplitude;
     search.relock = true;
     search.maxSlip = std::min(largestSineSlip, loop / 2);
     // The loop starts at the onset's whole sample; the check at the first
-    // sample the sine reached, since before it the input was silent.
+    // sample the sine reached, since before it the input was silent, and
+    // past the ringing of a start between samples, which is no glitch.
     const int64_t anchor = static_cast<int64_t>(std::floor(m.onset));
-    const int64_t first = std::max<int64_t>(0, static_cast<int64_t>(std::ceil(m.onset - 0.01)));
+    const int64_t reached = std::max<int64_t>(0, static_cast<int64_t>(std::ceil(m.onset - 0.01)));
+    const bool between = std::fabs(m.onset - std::round(m.onset)) > 0.01;
+    const int64_t first = between ? reached + onsetRinging : reached;
+    // Through an analog loop the noise, not the level, decides what a
+    // glitch is.
+    search.threshold = std::max(std::pow(10.0, options.glitchDb / 20.0) * m.fit.amplitude,
+                                noiseDeviations * noiseDeviation(samples.data(), n, m.loop, anchor, first));
     findGlitches(search, {ModelSegment{first, anchor}}, ch.faults);
     ch.checkedSamples = n - first;
 }

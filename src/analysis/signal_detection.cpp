@@ -115,7 +115,10 @@ int detectBits(const std::vector<ChannelFeatures>& channels)
     int64_t loudest = 0;
     for (const ChannelFeatures& f : channels)
         if (f.peak > loudest) loudest = f.peak;
-    return loudest >= 16384 && loudest <= 32768 ? 16 : 32;
+    // A 16-bit recording never goes past 32768, however quiet the loop
+    // made it; a 32-bit one that stays this small lies below -96 dBFS,
+    // under any converter's noise, and carries nothing to measure anyway.
+    return loudest > 0 && loudest <= 32768 ? 16 : 32;
 }
 
 double levelDbfs(double magnitude, int bits)

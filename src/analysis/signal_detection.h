@@ -24,8 +24,8 @@ ChannelFeatures measureChannel(const std::vector<int32_t>& samples);
 // sine; none when every input is silent.
 SignalKind detectSignal(const std::vector<ChannelFeatures>& channels);
 
-// 16 when the loudest input looks like a 16-bit recording near its full
-// scale, else 32.
+// 16 when no input goes past a 16-bit recording's full scale, at any
+// level, else 32.
 int detectBits(const std::vector<ChannelFeatures>& channels);
 
 // Level of a magnitude against the full scale of `bits`; -inf for 0.

@@ -19,6 +19,27 @@ constexpr double minimumFitShare = 0.5;
 constexpr double fitPeriods = 8.0;
 constexpr double fitSeconds = 0.05;
 
+// Noise in the silence the recording opens with must not pass for the
+// sine's start: it is heard only well above that noise, up to half its peak.
+constexpr int64_t openingSilence = 128;
+constexpr double noiseMargin = 6.0;
+constexpr double largestShare = 0.5;
+
+double openingNoise(const int32_t* samples, int64_t count)
+{
+    const int64_t n = std::min(count, openingSilence);
+    if (n <= 0) return 0.0;
+    double sum = 0.0;
+    for (int64_t p = 0; p < n; ++p) sum += static_cast<double>(samples[p]) * static_cast<double>(samples[p]);
+    return std::sqrt(sum / static_cast<double>(n));
+}
+
+double audibleFrom(double noise, int64_t peak)
+{
+    if (peak <= 0) return audibleShare;
+    return std::clamp(noiseMargin * noise / static_cast<double>(peak), audibleShare, largestShare);
+}
+
 }  // namespace
 
 double sineStep(double frequency, double rate) { return frequency * 6.283185308 / rate; }
@@ -33,8 +54,10 @@ SineMeasurement measureSine(const int32_t* samples, int64_t count, int64_t peak,
         return m;
     }
     const double period = 2.0 * pi / omega;
+    const double noise = std::min(openingNoise(samples, count), 0.25 * static_cast<double>(peak));
+    const double share = audibleFrom(noise, peak);
     int64_t heard = 0;
-    while (heard < count && std::fabs(static_cast<double>(samples[heard])) <= audibleShare * static_cast<double>(peak))
+    while (heard < count && std::fabs(static_cast<double>(samples[heard])) <= share * static_cast<double>(peak))
         ++heard;
     // The fit takes the start of the first loop: long enough to measure the
     // phase closely, short enough that a later slip does not disturb it.
@@ -46,7 +69,9 @@ SineMeasurement measureSine(const int32_t* samples, int64_t count, int64_t peak,
         return m;
     }
 
-    m.fit = fitSine(samples, from, to, omega, 0.1 * static_cast<double>(peak));
+    // Samples further than this from the fit are left out of it, but noise
+    // is not: leaving out its larger half would pull the phase.
+    m.fit = fitSine(samples, from, to, omega, std::max(0.1 * static_cast<double>(peak), noiseMargin * noise));
     const double window = static_cast<double>(to - from);
     if (!m.fit.valid || m.fit.amplitude <= 0.0) {
         m.why = "no sine at the frequency";
@@ -62,7 +87,7 @@ SineMeasurement measureSine(const int32_t* samples, int64_t count, int64_t peak,
     // from - phase / omega, a period apart; an inverted sine has it half a
     // period further. The sine became audible a little after its start.
     const double expected =
-        static_cast<double>(heard) - std::asin(std::min(1.0, audibleShare * static_cast<double>(peak) / m.fit.amplitude)) / omega;
+        static_cast<double>(heard) - std::asin(std::min(1.0, share * static_cast<double>(peak) / m.fit.amplitude)) / omega;
     double best = 0.0, bestDistance = -1.0;
     bool bestInverted = false;
     for (const bool inverted : {false, true}) {
@@ -88,7 +113,7 @@ SineMeasurement measureSine(const int32_t* samples, int64_t count, int64_t peak,
     const double sign = bestInverted ? -1.0 : 1.0;
     for (int64_t p = std::max<int64_t>(0, static_cast<int64_t>(std::ceil(best))); p < heard; ++p) {
         const double model = sign * m.fit.amplitude * std::sin(omega * (static_cast<double>(p) - best));
-        if (std::fabs(model) > 2.0 * audibleShare * static_cast<double>(peak)) {
+        if (std::fabs(model) > 2.0 * share * static_cast<double>(peak)) {
             m.startLost = true;
             m.inverted = false;
             break;

@@ -35,7 +35,8 @@ json channelJson(const ChannelResult& ch)
               {"peak", ch.peak},
               {"peakDbfs", number(ch.peakDbfs)},
               {"passed", ch.passed},
-              {"failures", ch.failures}};
+              {"failures", ch.failures},
+              {"unchecked", ch.unchecked}};
     if (!ch.note.empty()) j["note"] = ch.note;
     if (!ch.doubt.empty()) j["doubt"] = ch.doubt;
     if (ch.status == ChannelStatus::usable) {
@@ -131,7 +132,8 @@ json analysisJson(const std::vector<RunResult>& runs, const std::vector<ChannelS
                 {"acrossRuns", summaryList},
                 {"passed", verdict.passed()},
                 {"inputRecordings", verdict.channelRuns},
-                {"failedInputRecordings", verdict.failed}};
+                {"failedInputRecordings", verdict.failed},
+                {"latencyOnlyInputRecordings", verdict.latencyOnly}};
 }
 
 bool writeJsonFile(const std::string& path, const json& document, std::string& error)

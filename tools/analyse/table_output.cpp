@@ -63,6 +63,11 @@ void printChannel(std::ostream& out, const ChannelResult& ch, size_t labelWidth)
     const int64_t more = ch.faults.total() - static_cast<int64_t>(std::min(faults.size(), listedFaults));
     if (more > 0) out << "      ... " << more << " more (all of them in the JSON file)\n";
     if (!ch.doubt.empty()) out << "      " << ch.doubt << "\n";
+    if (!ch.unchecked.empty()) {
+        out << "      not checked:";
+        for (size_t i = 0; i < ch.unchecked.size(); ++i) out << (i > 0 ? ", " : " ") << ch.unchecked[i];
+        out << "\n";
+    }
     for (const std::string& why : ch.failures)
         if (why.find("hidden latency") == 0) out << "      " << why << "\n";
 }
@@ -115,7 +120,9 @@ void printTable(std::ostream& out, const std::vector<RunResult>& runs, const std
         out << "\n";
     }
 
-    out << "\nResult: " << (verdict.passed() ? "PASS" : "FAIL") << " (" << verdict.channelRuns - verdict.failed
+    // A pass that could not look for every fault says so.
+    const char* result = !verdict.passed() ? "FAIL" : verdict.latencyOnly > 0 ? "PASS (latency only)" : "PASS";
+    out << "\nResult: " << result << " (" << verdict.channelRuns - verdict.failed
         << " of " << verdict.channelRuns << " input recordings passed)\n";
 }
 

@@ -1,0 +1,266 @@
+// The analyser on recordings through modelled analog loops: the generator's
+// own truth first, then clean loops that must pass with the round trip the
+// loop was built with.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <string>
+
+#include "analog_loop.h"
+#include "analyse/dump_parser.h"
+#include "analyse/table_output.h"
+#include "analysis/channel_verdict.h"
+#include "analysis/cross_run_summary.h"
+#include "analysis/recording_analysis.h"
+
+using namespace analyse;
+
+namespace {
+
+RunResult analyseLoop(const analog::Loop& loop, AnalysisOptions options = {})
+{
+    const std::string text = synthetic::dumpText(analog::run(loop));
+    DumpData dump;
+    std::string error;
+    std::vector<std::string> warnings;
+    EXPECT_TRUE(parseDumpText(text.data(), text.data() + text.size(), "loop.txt", dump, error, warnings)) << error;
+    options.rate = loop.rate;
+    return analyseRun(dump, options, -1);
+}
+
+// The generator's delay checked without the analyser: a band-limited
+// reconstruction of the sampled sine is the continuous sine itself, read
+// exactly `onset` samples late.
+TEST(AnalogLoopGenerator, SineArrivesExactlyAtTheDelayBuiltIn)
+{
+    for (double fraction : {0.0, 0.13, 0.5, 0.77}) {
+        analog::Loop loop;
+        loop.extraDelay = 37.0 + fraction;
+        loop.rows = 6000;
+        const synthetic::Samples s = analog::record(loop);
+        const double start = analog::onset(loop);
+        const double omega = loop.frequency * 6.283185308 / loop.rate;
+        double worst = 0.0;
+        // Far enough from the onset that the reconstruction sees whole samples on both sides.
+        for (int64_t m = static_cast<int64_t>(start) + 200; m < loop.rows - 200; ++m) {
+            const double expected = std::sin(omega * (static_cast<double>(m) - start)) * 2147483647.0;
+            worst = std::max(worst, std::fabs(static_cast<double>(s[static_cast<size_t>(m)]) - expected));
+        }
+        // -100 dB of full scale: a delay error of 1e-5 sample would be 5x this.
+        EXPECT_LT(worst / 2147483647.0, 1e-5) << fraction;
+    }
+}
+
+// A band-limited pulse is symmetric about its true place.
+TEST(AnalogLoopGenerator, PulseIsSymmetricAboutItsPlace)
+{
+    analog::Loop loop;
+    loop.signal = analog::Signal::pulse;
+    loop.extraDelay = 37.25;
+    loop.rows = 2000;
+    const synthetic::Samples s = analog::record(loop);
+    const double start = analog::onset(loop);  // 645.25
+    // Samples a quarter before and three quarters after, and so on, mirror.
+    for (int k = 0; k < 5; ++k) {
+        const double left = s[static_cast<size_t>(645 - k)];
+        const double right = s[static_cast<size_t>(646 + k)];
+        const double x = start - (645 - k);  // distance to the left sample
+        const double y = (646 + k) - start;
+        // sinc(x) and sinc(y): the two sides scale as the sinc says.
+        const double pi = 3.14159265358979323846;
+        EXPECT_NEAR(left / 2147483647.0, std::sin(pi * x) / (pi * x), 2e-3) << k;
+        EXPECT_NEAR(right / 2147483647.0, std::sin(pi * y) / (pi * y), 2e-3) << k;
+    }
+}
+
+TEST(AnalogLoopGenerator, GlitchesLandWhereAsked)
+{
+    analog::Loop loop;
+    loop.signal = analog::Signal::staircase;
+    loop.extraDelay = 37.0;
+    loop.rows = 4000;
+    const synthetic::Samples clean = analog::record(loop);
+    loop.glitches = {{analog::GlitchKind::dropout, 3000, 100, 0.0}, {analog::GlitchKind::drop, 2000, 5, 0.0}};
+    const synthetic::Samples damaged = analog::record(loop);
+    ASSERT_EQ(damaged.size(), clean.size() - 5);
+    EXPECT_EQ(damaged[1999], clean[1999]);
+    EXPECT_EQ(damaged[2000], clean[2005]);
+    EXPECT_EQ(damaged[3000 - 5], 0);
+    EXPECT_EQ(damaged[3099 - 5], 0);
+    EXPECT_EQ(damaged[3100 - 5], clean[3100]);
+}
+
+// A loop condition laid over the basic loop.
+struct Condition {
+    const char* name;
+    void (*apply)(analog::Loop&);
+};
+
+const Condition conditions[] = {
+    {"clean", [](analog::Loop&) {}},
+    {"gain -60 dB", [](analog::Loop& l) { l.gainDb = -60.0; }},
+    {"16-bit at -20 dB", [](analog::Loop& l) {
+         l.bits = 16;
+         l.gainDb = -20.0;
+     }},
+    {"20 Hz high-pass", [](analog::Loop& l) { l.highPassHz = 20.0; }},
+};
+
+// The band-limited pulse is fitted, so no fraction of a sample pulls the
+// round trip towards a whole or half sample.
+TEST(AnalogLoopPulse, RoundTripUnbiasedAtEveryFraction)
+{
+    for (const Condition& condition : conditions) {
+        for (double fraction : {0.0, 0.1, 0.25, 0.4, 0.5, 0.7, 0.9}) {
+            analog::Loop loop;
+            loop.signal = analog::Signal::pulse;
+            loop.rows = 100000;
+            loop.extraDelay = 37.0 + fraction;
+            condition.apply(loop);
+            const RunResult r = analyseLoop(loop);
+            ASSERT_EQ(r.signal, SignalKind::pulse) << condition.name << " " << fraction;
+            const ChannelResult& ch = r.channels.at(0);
+            ASSERT_EQ(ch.status, ChannelStatus::usable) << condition.name << " " << fraction << " " << ch.note;
+            EXPECT_NEAR(ch.roundTrip, 37.0 + fraction + (loop.inputLatency + loop.outputLatency) - r.leadIn, 0.005)
+                << condition.name << " " << fraction;
+            EXPECT_TRUE(ch.passed) << condition.name << " " << fraction;
+        }
+    }
+}
+
+// However quiet the loop left it, a recording that never passes 32768
+// is a 16-bit one: read as 32-bit it would lie below the usable level.
+TEST(AnalogLoopBits, QuietSixteenBitRecordingIsRecognised)
+{
+    for (analog::Signal signal : {analog::Signal::sine, analog::Signal::pulse}) {
+        for (double gain : {-12.0, -40.0}) {
+            analog::Loop loop;
+            loop.signal = signal;
+            loop.rows = signal == analog::Signal::pulse ? 60000 : 24000;
+            loop.extraDelay = 37.25;
+            loop.bits = 16;
+            loop.gainDb = gain;
+            const RunResult r = analyseLoop(loop);
+            EXPECT_EQ(r.bits, 16) << gain;
+            const ChannelResult& ch = r.channels.at(0);
+            ASSERT_EQ(ch.status, ChannelStatus::usable) << gain << " " << ch.note;
+            EXPECT_NEAR(ch.peakDbfs, gain, 1.0);
+            EXPECT_NEAR(ch.roundTrip, 37.25, 0.01) << gain;
+        }
+    }
+}
+
+// Loops that damage nothing pass, whatever the level, noise, offset or
+// band limit; where no filter shifts the signal, the round trip is the
+// delay built in.
+struct CleanLoop {
+    const char* name;
+    void (*apply)(analog::Loop&);
+    double sineTolerance;   // -1: a filter moves the reading; not compared
+    double pulseTolerance;
+};
+
+const CleanLoop cleanLoops[] = {
+    {"clean", [](analog::Loop&) {}, 1e-4, 0.005},
+    {"SNR 40 dB", [](analog::Loop& l) { l.snrDb = 40.0; }, 0.002, 0.02},
+    {"gain -60 dB, SNR 60 dB", [](analog::Loop& l) {
+         l.gainDb = -60.0;
+         l.snrDb = 60.0;
+     }, 0.002, 0.01},
+    {"16-bit at -20 dB", [](analog::Loop& l) {
+         l.bits = 16;
+         l.gainDb = -20.0;
+     }, 0.001, 0.005},
+    {"DC 2%", [](analog::Loop& l) {
+         l.gainDb = -3.0;
+         l.dc = 0.02;
+     }, 1e-4, 0.005},
+    {"20 kHz low-pass", [](analog::Loop& l) { l.lowPassHz = 20000.0; }, -1.0, -1.0},
+    {"20 Hz high-pass", [](analog::Loop& l) { l.highPassHz = 20.0; }, -1.0, -1.0},
+};
+
+TEST(AnalogLoopClean, PassesWithTheRoundTripBuiltIn)
+{
+    for (const CleanLoop& c : cleanLoops) {
+        for (analog::Signal signal : {analog::Signal::sine, analog::Signal::pulse}) {
+            for (double fraction : {0.0, 0.3, 0.5, 0.8}) {
+                analog::Loop loop;
+                loop.signal = signal;
+                loop.rows = signal == analog::Signal::pulse ? 60000 : 24000;
+                loop.extraDelay = 37.0 + fraction;
+                loop.seed = static_cast<uint32_t>(fraction * 10.0) + 5u;
+                c.apply(loop);
+                const RunResult r = analyseLoop(loop);
+                const bool pulse = signal == analog::Signal::pulse;
+                const std::string what = std::string(c.name) + (pulse ? " pulse " : " sine ") + std::to_string(fraction);
+                ASSERT_EQ(r.signal, pulse ? SignalKind::pulse : SignalKind::sine) << what;
+                const ChannelResult& ch = r.channels.at(0);
+                ASSERT_EQ(ch.status, ChannelStatus::usable) << what << " " << ch.note;
+                EXPECT_TRUE(ch.passed) << what << ": " << (ch.failures.empty() ? "" : ch.failures.front());
+                EXPECT_TRUE(ch.faults.empty()) << what;
+                const double tolerance = pulse ? c.pulseTolerance : c.sineTolerance;
+                if (tolerance > 0.0) {
+                    EXPECT_NEAR(ch.roundTrip, 37.0 + fraction, tolerance) << what;
+                }
+            }
+        }
+    }
+}
+
+// Noise in the lead-in is not the sine's start; and where the noise is
+// too strong to measure, the verdict is no signal rather than a PASS with
+// a round trip the fit cannot stand behind.
+TEST(AnalogLoopSine, NoisyLoopsGiveTheRoundTripOrNone)
+{
+    struct Level {
+        double snrDb;
+        double tolerance;
+        bool mustMeasure;
+    };
+    for (const Level level : {Level{30.0, 0.02, true}, Level{20.0, 0.06, false}}) {
+        for (int i = 0; i < 6; ++i) {
+            analog::Loop loop;
+            loop.rows = 24000;
+            loop.extraDelay = 37.0 + 0.17 * i;
+            loop.snrDb = level.snrDb;
+            loop.seed = 40u + static_cast<uint32_t>(i);
+            const RunResult r = analyseLoop(loop);
+            const ChannelResult& ch = r.channels.at(0);
+            const std::string what = std::to_string(level.snrDb) + " dB, " + std::to_string(loop.extraDelay);
+            if (level.mustMeasure) {
+                ASSERT_EQ(ch.status, ChannelStatus::usable) << what << " " << ch.note;
+            }
+            if (ch.status != ChannelStatus::usable) continue;
+            EXPECT_NEAR(ch.roundTrip, loop.extraDelay, level.tolerance) << what;
+            EXPECT_TRUE(ch.passed) << what;
+        }
+    }
+}
+
+// A pulse's silence cannot show a dropout: a pulse run that passes vouches
+// for its latency only, and says so; a sine that passes is a plain PASS.
+TEST(AnalogLoopVerdict, PulsePassesForTheLatencyOnly)
+{
+    for (const analog::Signal signal : {analog::Signal::pulse, analog::Signal::sine}) {
+        analog::Loop loop;
+        loop.signal = signal;
+        loop.rows = signal == analog::Signal::pulse ? 60000 : 24000;
+        loop.extraDelay = 37.4;
+        const std::vector<RunResult> runs = {analyseLoop(loop)};
+        const Verdict verdict = overallVerdict(runs);
+        ASSERT_TRUE(verdict.passed());
+        std::ostringstream table;
+        printTable(table, runs, summariseRuns(runs), ReadStatistics{}, verdict);
+        if (signal == analog::Signal::pulse) {
+            EXPECT_EQ(verdict.latencyOnly, 1);
+            EXPECT_NE(table.str().find("not checked: dropouts between pulses\n"), std::string::npos) << table.str();
+            EXPECT_NE(table.str().find("Result: PASS (latency only) (1 of 1"), std::string::npos) << table.str();
+        } else {
+            EXPECT_EQ(verdict.latencyOnly, 0);
+            EXPECT_NE(table.str().find("Result: PASS (1 of 1"), std::string::npos) << table.str();
+        }
+    }
+}
+
+}  // namespace

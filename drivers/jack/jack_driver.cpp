@@ -36,6 +36,22 @@ std::string defaultServerName()
     return named != nullptr && *named != '\0' ? named : "default";
 }
 
+// Where a client without a server name looked, for the message when
+// nothing answered there: jackd2's library tries the server named by
+// JACK_DEFAULT_SERVER or "default"; PipeWire's JACK library, taking the
+// place of jackd2's on most desktops, tries the PipeWire daemon named by
+// PIPEWIRE_REMOTE or "pipewire-0".
+std::string defaultServersTried()
+{
+    const char* version = jack_get_version_string();
+    if (version != nullptr && std::strstr(version, "PipeWire") != nullptr) {
+        const char* remote = std::getenv("PIPEWIRE_REMOTE");
+        const std::string daemon = remote != nullptr && *remote != '\0' ? remote : "pipewire-0";
+        return "the PipeWire daemon \"" + daemon + "\", through PipeWire's JACK library";
+    }
+    return "server \"" + defaultServerName() + "\", the JACK library's default";
+}
+
 // Names of the physical ports of one direction, in the server's order.
 std::vector<std::string> physicalPorts(jack_client_t* client, unsigned long direction)
 {
@@ -177,7 +193,9 @@ bool JackDriver::openClient()
         return true;
     char code[16];
     std::snprintf(code, sizeof code, "0x%x", static_cast<unsigned>(opening->status));
-    if ((opening->status & JackServerFailed) != 0)
+    if ((opening->status & JackServerFailed) != 0 && settings_.server.empty())
+        errorMessage_ = "No JACK server is running (tried " + defaultServersTried() + ")";
+    else if ((opening->status & JackServerFailed) != 0)
         errorMessage_ = "No JACK server is running (server \"" + server + "\")";
     else
         errorMessage_ = "Could not join the JACK server \"" + server + "\" (status " + code + ")";

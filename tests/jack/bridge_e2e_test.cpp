@@ -12,6 +12,7 @@
 #include <iostream>
 #include <sstream>
 #include <thread>
+#include <unistd.h>
 
 #include "analyser_process.h"
 #include "harness_runner.h"
@@ -208,6 +209,53 @@ TEST(JackBridge, NoServerFailsInitWithTheServersNameAndEndsInSeconds)
     // None of the JACK library's own chatter reaches the host's standard error.
     EXPECT_EQ(run.err, "");
 }
+
+// Without a server name the message says where the JACK library looked:
+// jackd2's library its default server, PipeWire's JACK library (found
+// first on the library path, as pw-jack does it) the PipeWire daemon.
+struct DefaultServerCase {
+    const char* name;
+    const char* libraryPath;  // empty: the system's libjack
+    const char* variable;     // names the server the library tries
+    const char* expected;     // the message, with %s for the absent name
+};
+
+void PrintTo(const DefaultServerCase& c, std::ostream* out) { *out << c.name; }
+
+class JackBridgeDefaultServer : public ::testing::TestWithParam<DefaultServerCase> {};
+
+TEST_P(JackBridgeDefaultServer, NoServerSaysWhichServerWasTried)
+{
+    const DefaultServerCase& c = GetParam();
+    const std::string absent = uniqueServerName("absent");
+    char runtime[] = "/tmp/loopcheck-runtime-XXXXXX";
+    ASSERT_NE(mkdtemp(runtime), nullptr);
+    // The child harness inherits these; each test runs in its own process.
+    setenv(c.variable, absent.c_str(), 1);
+    setenv("PIPEWIRE_RUNTIME_DIR", runtime, 1);
+    setenv("XDG_RUNTIME_DIR", runtime, 1);
+    if (*c.libraryPath != '\0') {
+        ASSERT_EQ(access((std::string(c.libraryPath) + "/libjack.so.0").c_str(), R_OK), 0)
+            << c.libraryPath << ": PipeWire's JACK library is missing (scripts/setup test installs pipewire-jack)";
+        setenv("LD_LIBRARY_PATH", c.libraryPath, 1);
+    }
+    const HarnessResult run = NativeRunner().run("1 300 -1 1\n", {bridge("")});
+    unsetenv("LD_LIBRARY_PATH");
+    rmdir(runtime);
+    std::string expected = c.expected;
+    expected.replace(expected.find("%s"), 2, absent);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find(expected), std::string::npos) << run.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Libraries, JackBridgeDefaultServer,
+    ::testing::Values(DefaultServerCase{"jackd2", "", "JACK_DEFAULT_SERVER",
+                                        "No JACK server is running (tried server \"%s\", the JACK library's default)"},
+                      DefaultServerCase{"PipeWire", PIPEWIRE_JACK_LIBRARY_DIR, "PIPEWIRE_REMOTE",
+                                        "No JACK server is running (tried the PipeWire daemon \"%s\", through "
+                                        "PipeWire's JACK library)"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(JackBridge, ServerKilledMidRunEndsTheRunAndTheHarnessGoesOn)
 {

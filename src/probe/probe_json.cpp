@@ -61,12 +61,15 @@ json describe(const ProbeReport& report)
     if (!report.rateKnown)
         document["sampleRate"]["currentFailed"] = failedCall(report, "getSampleRate");
 
-    if (report.latenciesKnown)
+    if (report.latenciesKnown) {
         document["latencies"] = {{"input", report.inputLatency},
                                  {"output", report.outputLatency},
                                  {"bufferSize", report.latencyBufferSize}};
-    else
+        if (const char* note = latencyNote(report))
+            document["latencies"]["note"] = note;
+    } else {
         document["latencies"] = failedCall(report, "getLatencies");
+    }
 
     if (report.clockSourcesKnown) {
         json sources = json::array();

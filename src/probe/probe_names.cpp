@@ -62,3 +62,11 @@ const char* messageSelectorName(int32_t selector)
     default: return "unknown";
     }
 }
+
+const char* latencyNote(const ProbeReport& report)
+{
+    if (!report.latenciesKnown || report.inputLatency != 0 || report.outputLatency != 0)
+        return nullptr;
+    return "both latencies are 0: the driver reports none (PipeWire's JACK service does so for ports that "
+           "carry no latency); only a measured round trip tells the real one";
+}

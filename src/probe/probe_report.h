@@ -136,3 +136,6 @@ struct ProbeReport {
 const char* errorCodeName(int32_t code);
 const char* sampleTypeName(int32_t type);
 const char* messageSelectorName(int32_t selector);
+// A remark on latencies that cannot be a device's own (both 0), which some
+// servers report for ports that carry no latency; null otherwise.
+const char* latencyNote(const ProbeReport& report);

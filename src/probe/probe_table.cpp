@@ -139,6 +139,8 @@ void writeDescription(const ProbeReport& report, std::ostream& out)
         latencies.row({failure(report, "getLatencies")});
     }
     latencies.write(out);
+    if (const char* note = latencyNote(report))
+        out << "  note: " << note << "\n";
 
     out << "\nClock sources\n";
     TextTable clocks;

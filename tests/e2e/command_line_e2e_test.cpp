@@ -289,6 +289,15 @@ INSTANTIATE_TEST_SUITE_P(
                                EXPECT_GE(callOf(r, call)["ms"].get<double>(), 0.0) << call;
                            }
                        }},
+        // Latencies of 0 are told as they are, with a note that they cannot be the device's.
+        ConfiguredCase{"No Latency", {{"InputLatency", dword(0)}, {"OutputLatency", dword(0)}},
+                       shortStream,
+                       [](const json& r) {
+                           EXPECT_EQ(r["latencies"]["input"], 0);
+                           EXPECT_EQ(r["latencies"]["output"], 0);
+                           EXPECT_NE(r["latencies"]["note"].get<std::string>().find("both latencies are 0"),
+                                     std::string::npos);
+                       }},
         ConfiguredCase{"Restricted Rates", {{"SampleRates", quoted("22050,88200")}}, shortStream,
                        [](const json& r) {
                            EXPECT_EQ(r["sampleRate"]["current"], 22050.0);
@@ -602,6 +611,8 @@ TEST(DriverProbe, TableShowsTheAnswersAndTheStream)
         EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
     EXPECT_NE(r.out.find("  stop              -999 ASE_HWMalfunction  "), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Virtual device failure\n"), std::string::npos) << r.out;
+    // Latencies the driver gives are no zeros: no note.
+    EXPECT_EQ(r.out.find("  note: "), std::string::npos) << r.out;
 }
 
 }  // namespace

@@ -105,7 +105,9 @@ TEST_F(WindowsEndToEnd, OneLibraryServesDifferentlyConfiguredDrivers)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.device);
-        const HarnessResult r = wine().run(std::string("1 40 0 ") + c.device + " 1\n", drivers);
+        // Long enough for the pulse to come round (a round trip of 608
+        // samples and more) even when a loaded machine delays the callbacks.
+        const HarnessResult r = wine().run(std::string("1 300 0 ") + c.device + " 1\n", drivers);
         EXPECT_MATCHES(r.out, list + c.out);
         EXPECT_EQ(r.exitCode, 0);
     }

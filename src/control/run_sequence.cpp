@@ -89,10 +89,11 @@ RunEnd runOnce(int32_t deviceIndex, int32_t runNumber)
         console::line("Float values are between ", s.floatMinSeen, " and ", s.floatMaxSeen);
 
     reportLostSamples();
-    const bool dumped = analyseRun(runNumber);
-    record.analysed = dumped;
-    record.dumpWhole = dumped && lastDumpWhole();
-    if (!dumped) {
+    const bool finished = analyseRun(runNumber);
+    const DumpOutcome dump = finished ? lastDumpOutcome() : DumpOutcome::none;
+    record.dumped = dump != DumpOutcome::none;
+    record.dumpWhole = dump == DumpOutcome::whole;
+    if (!finished) {
         recordSessionRun(record);
         return RunEnd::interruptedInDump;
     }

@@ -41,7 +41,7 @@ nlohmann::json runJson(const SessionRun& run)
                   {"accounts", run.streamed ? accountsJson(run.accounts, run.reasons) : json(nullptr)},
                   {"flagged", !run.reasons.empty()},
                   {"reasons", run.reasons},
-                  {"dumpFile", run.analysed ? json(dumpFileName(run.index)) : json(nullptr)},
+                  {"dumpFile", run.dumped ? json(dumpFileName(run.index)) : json(nullptr)},
                   {"dumpWhole", run.dumpWhole}};
     return entry;
 }

@@ -18,7 +18,7 @@ struct SessionRun {
     int32_t index = 0;
     bool setUp = false;     // its stream was set up
     bool streamed = false;  // the driver started
-    bool analysed = false;  // its dump was written
+    bool dumped = false;    // its dump file was made, whole or not
     bool dumpWhole = false;
     RunAccounts::Summary accounts;
     std::vector<std::string> reasons;  // the warning lines its accounts gave

@@ -20,7 +20,7 @@ namespace {
 // writes of one run and told once, at the end of the run's block.
 int pendingResultsError = 0;
 
-bool dumpWhole = false;
+DumpOutcome dumpOutcome = DumpOutcome::none;
 
 void noteResultsError(int error)
 {
@@ -138,14 +138,14 @@ std::string dumpFileName(int32_t runNumber)
     return name;
 }
 
-bool lastDumpWhole()
+DumpOutcome lastDumpOutcome()
 {
-    return dumpWhole;
+    return dumpOutcome;
 }
 
 bool writeRunReport(int32_t runNumber, const RunStatistics& statistics)
 {
-    dumpWhole = false;
+    dumpOutcome = DumpOutcome::none;
     const std::string dumpNameText = dumpFileName(runNumber);
     const char* dumpName = dumpNameText.c_str();
     std::string why;
@@ -187,7 +187,7 @@ bool writeRunReport(int32_t runNumber, const RunStatistics& statistics)
         std::remove(dumpName);
     else if (dumpError != 0)
         warnCannotWrite(dumpName, dumpError);
-    dumpWhole = whole && dumpError == 0;
+    dumpOutcome = !whole ? DumpOutcome::none : dumpError != 0 ? DumpOutcome::incomplete : DumpOutcome::whole;
 
     endResultsBlock();
     return whole;

@@ -33,6 +33,8 @@ bool writeRunReport(int32_t runNumber, const RunStatistics& statistics);
 
 // The dump file name of a run: "ASIO PCM(Run N).txt".
 std::string dumpFileName(int32_t runNumber);
-// Whether the last writeRunReport left its dump file whole: created, every
-// row written and closed without an error.
-bool lastDumpWhole();
+// What the last writeRunReport made of its dump file: none (it could not be
+// created, or an interruption removed it), one that a write error cut
+// short, or one created, written to the end and closed without an error.
+enum class DumpOutcome { none, incomplete, whole };
+DumpOutcome lastDumpOutcome();

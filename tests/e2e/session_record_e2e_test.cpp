@@ -2,6 +2,10 @@
 // and that writing it changes nothing else a session leaves.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
 #include <nlohmann/json.hpp>
 
 #include "case_helpers.h"
@@ -98,6 +102,40 @@ TEST(SessionRecordEndToEnd, QuietRunsAreNotFlaggedAndFailedSetUpsLeaveNoDump)
             EXPECT_EQ(entry["dumpFile"], nullptr);
             EXPECT_EQ(entry["dumpWhole"], false);
         }
+    }
+}
+
+TEST(SessionRecordEndToEnd, ADumpThatCouldNotBeMadeOrWasCutIsSaidSo)
+{
+    struct Case {
+        const char* name;
+        std::function<void(const std::string&)> prepare;
+        json dumpFile;
+        bool whole;
+    } cases[] = {
+        {"name taken by a folder",
+         [](const std::string& folder) { mkdir((folder + "/ASIO PCM(Run 0).txt").c_str(), 0755); },
+         nullptr,
+         false},
+        {"on a full device",
+         [](const std::string& folder) { symlink("/dev/full", (folder + "/ASIO PCM(Run 0).txt").c_str()); },
+         "ASIO PCM(Run 0).txt",
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunStaging staging;
+        staging.prepareFolder = c.prepare;
+        NativeRunner native;
+        const HarnessResult r = native.run("2 300 -1 1\n", {cases::virtualDriver("Quiet")}, staging);
+        EXPECT_EQ(r.exitCode, 0);
+        const json record = sessionRecord(r);
+        ASSERT_FALSE(record.is_discarded()) << r.file("loopcheck-session.json");
+        ASSERT_EQ(record["runs"].size(), 2u);
+        EXPECT_EQ(record["runs"][0]["dumpFile"], c.dumpFile);
+        EXPECT_EQ(record["runs"][0]["dumpWhole"], c.whole);
+        EXPECT_EQ(record["runs"][1]["dumpFile"], "ASIO PCM(Run 1).txt");
+        EXPECT_EQ(record["runs"][1]["dumpWhole"], true);
     }
 }
 

@@ -292,7 +292,10 @@ ASIOBool JackDriver::init(void*)
         fail("Could not set the JACK callbacks");
         return ASIOFalse;
     }
+    // jackd2's library calls the first when both are set; PipeWire's JACK
+    // library (0.3.x) calls only the second when its daemon goes away.
     jack_on_info_shutdown(client_, onShutdown, this);
+    jack_on_shutdown(client_, onPlainShutdown, this);
     // Not every server offers it; freewheeling then goes unremarked.
     jack_set_freewheel_callback(client_, onFreewheel, this);
     sampleRate_.store(static_cast<double>(jack_get_sample_rate(client_)));
@@ -673,6 +676,8 @@ void JackDriver::reportServerEvents()
                      shutdownReason_[0] != '\0' ? shutdownReason_ : "no reason given");
 }
 
+void JackDriver::onPlainShutdown(void* self) { onShutdown(jack_status_t(0), nullptr, self); }
+
 void JackDriver::onShutdown(jack_status_t, const char* reason, void* self)
 {
     JackDriver& driver = *static_cast<JackDriver*>(self);
@@ -684,8 +689,10 @@ void JackDriver::onShutdown(jack_status_t, const char* reason, void* self)
         driver.shutdownReason_[n] = '\0';
         driver.shutdownKept_.store(true);
     }
-    // No process callback follows; the host learns that it has to start over.
-    driver.serverGone_.store(true);
+    // No process callback follows; the host learns that it has to start
+    // over, once, whichever of the two notices came.
+    const bool wasGone = driver.serverGone_.exchange(true);
     driver.streaming_.store(false);
-    driver.tellHost(kAsioResetRequest);
+    if (!wasGone)
+        driver.tellHost(kAsioResetRequest);
 }

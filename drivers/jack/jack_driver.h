@@ -68,6 +68,7 @@ private:
     static int onSampleRate(jack_nframes_t rate, void* self);
     static int onXrun(void* self);
     static void onShutdown(jack_status_t code, const char* reason, void* self);
+    static void onPlainShutdown(void* self);
     static void onFreewheel(int starting, void* self);
 
     // One period on JACK's real-time thread.

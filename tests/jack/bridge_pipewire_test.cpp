@@ -78,9 +78,9 @@ int64_t lostSamples(const std::string& dump, int input, int64_t roundTrip)
     return lost + (zeros > 1 ? zeros : 0);
 }
 
-// For every channel of every run: whole (bit-exact, the round trip
-// measured) when nothing was lost, and dropouts reported where periods
-// came back as zeros, the round trip through the sink and its monitor
+// For every channel of every run: dropouts reported where periods came
+// back as zeros, a fault wherever it is not bit-exact, and the round trip
+// measured where it is, the round trip through the sink and its monitor
 // being one quantum. Returns the round trips of the whole channels.
 std::vector<double> checkLoop(const HarnessResult& run, int runs, int quantum)
 {
@@ -96,15 +96,17 @@ std::vector<double> checkLoop(const HarnessResult& run, int runs, int quantum)
             const int64_t dropouts = ch["faultCounts"].value("dropout", int64_t(0));
             std::cout << ch["label"].get<std::string>() << ": " << lost << " samples lost, " << dropouts
                       << " dropout(s) found\n";
-            if (lost == 0) {
-                EXPECT_EQ(ch["bitExact"], true) << ch.dump();
+            if (lost > 0) {
+                EXPECT_EQ(ch["bitExact"], false) << ch.dump();
+                EXPECT_GE(dropouts, 1) << ch.dump();
+            } else if (ch["bitExact"] == true) {
                 if (ch["roundTripSamples"].is_number())
                     whole.push_back(ch["roundTripSamples"].get<double>());
                 else
                     ADD_FAILURE() << "no round trip on a whole loop: " << ch.dump();
             } else {
-                EXPECT_EQ(ch["bitExact"], false) << ch.dump();
-                EXPECT_GE(dropouts, 1) << ch.dump();
+                // A period played twice, say, where the bridge missed a cycle.
+                EXPECT_GE(ch["faults"].size(), 1u) << ch.dump();
             }
         }
     }

@@ -80,6 +80,8 @@ namespace {
 // How long a call that needs the server's answer may take before the
 // server counts as stuck.
 constexpr std::chrono::milliseconds serverLimit{3000};
+// How long the host may wait for its connections to carry data.
+constexpr std::chrono::milliseconds connectionLimit{1000};
 
 void warnStuck(const char* what)
 {
@@ -238,18 +240,49 @@ void JackDriver::resolveConnections()
 
 void JackDriver::connectPorts()
 {
+    connectedPorts_.clear();
     for (size_t k = 0; k < outputPorts_.size(); ++k) {
-        if (!outputTargets_[k].empty() &&
-            jack_connect(client_, jack_port_name(outputPorts_[k]), outputTargets_[k].c_str()) != 0)
+        if (outputTargets_[k].empty())
+            continue;
+        if (jack_connect(client_, jack_port_name(outputPorts_[k]), outputTargets_[k].c_str()) == 0)
+            connectedPorts_.push_back(outputPorts_[k]);
+        else
             std::fprintf(stderr, "warning: JACK bridge could not connect out_%zu to %s\n", k + 1,
                          outputTargets_[k].c_str());
     }
     for (size_t k = 0; k < inputPorts_.size(); ++k) {
-        if (!inputSources_[k].empty() &&
-            jack_connect(client_, inputSources_[k].c_str(), jack_port_name(inputPorts_[k])) != 0)
-            std::fprintf(stderr, "warning: JACK bridge could not connect %s to in_%zu\n", inputSources_[k].c_str(),
-                         k + 1);
+        if (inputSources_[k].empty())
+            continue;
+        if (jack_connect(client_, inputSources_[k].c_str(), jack_port_name(inputPorts_[k])) == 0)
+            connectedPorts_.push_back(inputPorts_[k]);
+        else
+            std::fprintf(stderr, "warning: JACK bridge could not connect %s to in_%zu\n",
+                         inputSources_[k].c_str(), k + 1);
     }
+}
+
+// jackd2 makes a connection before jack_connect returns; PipeWire's JACK
+// library asks its daemon for a link and returns, and the link carries
+// data only some periods later: the first periods of a stream started at
+// once came back as zeros. Waits, at most a moment, until every port it
+// connected shows its connection and two periods have gone by since.
+void JackDriver::waitUntilConnected()
+{
+    const auto until = std::chrono::steady_clock::now() + connectionLimit;
+    auto connected = [this] {
+        for (jack_port_t* port : connectedPorts_)
+            if (jack_port_connected(port) == 0)
+                return false;
+        return true;
+    };
+    while (!connected()) {
+        if (std::chrono::steady_clock::now() >= until)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    const uint32_t seen = periodsRun_.load(std::memory_order_relaxed);
+    while (periodsRun_.load(std::memory_order_relaxed) - seen < 2 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
 }
 
 void JackDriver::deactivate()
@@ -480,6 +513,7 @@ ASIOError JackDriver::createBuffers(ASIOBufferInfo* bufferInfos, ASIOLong numCha
     }
     active_ = true;
     connectPorts();
+    waitUntilConnected();
     return ASE_OK;
 }
 
@@ -550,6 +584,7 @@ void JackDriver::silenceOutputs(jack_nframes_t frames)
 // touches was made before the stream gate opened.
 void JackDriver::process(jack_nframes_t frames)
 {
+    periodsRun_.fetch_add(1, std::memory_order_relaxed);
     GatePass pass(streamGate_);
     // A period of another size than the host's buffers is the server's
     // buffer size changing under the stream: the host has been told, and

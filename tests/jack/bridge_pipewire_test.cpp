@@ -247,7 +247,8 @@ TEST(JackBridgePipeWire, DaemonEventsMidRunReachTheHost)
           "warning: run 0 delivered ", "the driver asked for a reset "}},
         {"killed", [](PipeWireDaemon& daemon) { daemon.kill(); },
          {"ASIO message selector 3, value 0\n", "No JACK server is running (server \""},
-         {"warning: the JACK server shut down: ", "warning: run 0 delivered ", "the driver asked for a reset "}},
+         // Its JACK library gives the plain notice, without a reason.
+         {"warning: the JACK server shut down: no reason given\n", "warning: run 0 delivered ", "the driver asked for a reset "}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.tag);

@@ -29,6 +29,13 @@ void silenceLibraryOnce()
     (void)silenced;
 }
 
+// PipeWire's JACK library, taking the place of jackd2's on most desktops.
+bool onPipeWire()
+{
+    const char* version = jack_get_version_string();
+    return version != nullptr && std::strstr(version, "PipeWire") != nullptr;
+}
+
 // The server a client without a name joins, as the library picks it.
 std::string defaultServerName()
 {
@@ -43,8 +50,7 @@ std::string defaultServerName()
 // PIPEWIRE_REMOTE or "pipewire-0".
 std::string defaultServersTried()
 {
-    const char* version = jack_get_version_string();
-    if (version != nullptr && std::strstr(version, "PipeWire") != nullptr) {
+    if (onPipeWire()) {
         const char* remote = std::getenv("PIPEWIRE_REMOTE");
         const std::string daemon = remote != nullptr && *remote != '\0' ? remote : "pipewire-0";
         return "the PipeWire daemon \"" + daemon + "\", through PipeWire's JACK library";
@@ -264,10 +270,12 @@ void JackDriver::connectPorts()
 // jackd2 makes a connection before jack_connect returns; PipeWire's JACK
 // library asks its daemon for a link and returns, and the link carries
 // data only some periods later: the first periods of a stream started at
-// once came back as zeros. Waits, at most a moment, until every port it
-// connected shows its connection and two periods have gone by since.
+// once came back as zeros. There it waits, at most a moment, until every
+// port it connected shows its connection and two periods have gone by.
 void JackDriver::waitUntilConnected()
 {
+    if (!onPipeWire())
+        return;
     const auto until = std::chrono::steady_clock::now() + connectionLimit;
     auto connected = [this] {
         for (jack_port_t* port : connectedPorts_)

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <limits>
@@ -40,7 +41,13 @@ HarnessResult runOn(const PipeWireDaemon& daemon, const std::string& answers, co
                     std::function<void(int, const std::string&)> whileRunning = nullptr)
 {
     RunStaging staging;
-    staging.inHarnessProcess = [&daemon] { return daemon.enterEnvironment(); };
+    staging.inHarnessProcess = [&daemon] {
+        // Read only by a harness built with ThreadSanitizer.
+        const char* options = std::getenv("TSAN_OPTIONS");
+        const std::string tsan = std::string(options != nullptr ? options : "") +
+                                 " suppressions=" PIPEWIRE_TSAN_SUPPRESSIONS;
+        return daemon.enterEnvironment() && setenv("TSAN_OPTIONS", tsan.c_str(), 1) == 0;
+    };
     staging.whileRunning = std::move(whileRunning);
     return NativeRunner().run(answers, {bridge(daemon, extra)}, staging);
 }
@@ -78,6 +85,10 @@ int64_t lostSamples(const std::string& dump, int input, int64_t roundTrip)
     return lost + (zeros > 1 ? zeros : 0);
 }
 
+// The harness's word that run `r` delivered too few frames (on a loaded
+// machine PipeWire can leave the bridge out for most of a short run).
+std::string shortRun(int r) { return "warning: run " + std::to_string(r) + " delivered "; }
+
 // For every channel of every run: dropouts reported where periods came
 // back as zeros, a fault wherever it is not bit-exact, and the round trip
 // measured where it is, the round trip through the sink and its monitor
@@ -96,7 +107,11 @@ std::vector<double> checkLoop(const HarnessResult& run, int runs, int quantum)
             const int64_t dropouts = ch["faultCounts"].value("dropout", int64_t(0));
             std::cout << ch["label"].get<std::string>() << ": " << lost << " samples lost, " << dropouts
                       << " dropout(s) found\n";
-            if (lost > 0) {
+            if (ch["status"] == "silent") {
+                // Nothing came back: only where the run fell short and said so.
+                EXPECT_NE(run.err.find(shortRun(runJson["run"].get<int>())), std::string::npos)
+                    << ch.dump() << "\n" << run.err;
+            } else if (lost > 0) {
                 EXPECT_EQ(ch["bitExact"], false) << ch.dump();
                 EXPECT_GE(dropouts, 1) << ch.dump();
             } else if (ch["bitExact"] == true) {
@@ -145,18 +160,26 @@ TEST_P(JackBridgePipeWireStaircase, LoopsBackThroughTheSinksMonitor)
         return;
     }
     // As floats the staircase's integers are denormals, which the dumps
-    // record as zeros; what came back shows in the range of the inputs:
-    // its top is a step of the staircase, not flushed to zero on the way.
-    const size_t at = run.out.find("Float values are between ");
-    ASSERT_NE(at, std::string::npos) << run.out;
-    std::istringstream range(run.out.substr(at + 25));
-    double low = 0;
-    std::string word;
-    double high = 0;
-    ASSERT_TRUE(range >> low >> word >> high) << run.out.substr(at, 80);
-    const double step = high / std::numeric_limits<float>::denorm_min() / 100.0;
-    EXPECT_GT(high, 0.0) << run.out.substr(at, 80);
-    EXPECT_NEAR(step, std::round(step), 0.05) << run.out.substr(at, 80);
+    // record as zeros; what came back shows in each run's range of the
+    // inputs: its top is a step of the staircase, not flushed to zero on
+    // the way.
+    const std::string rangeLine = "Float values are between ";
+    int r = 0;
+    for (size_t at = run.out.find(rangeLine); at != std::string::npos; at = run.out.find(rangeLine, at + 1), ++r) {
+        SCOPED_TRACE(run.out.substr(at, run.out.find('\n', at) - at));
+        std::istringstream range(run.out.substr(at + rangeLine.size()));
+        double low = 0;
+        std::string word;
+        double high = 0;
+        ASSERT_TRUE(range >> low >> word >> high);
+        if (high == 0.0) {
+            EXPECT_NE(run.err.find(shortRun(r)), std::string::npos) << run.err;
+            continue;
+        }
+        const double step = high / std::numeric_limits<float>::denorm_min() / 100.0;
+        EXPECT_NEAR(step, std::round(step), 0.05);
+    }
+    EXPECT_EQ(r, 2) << run.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(SampleTypes, JackBridgePipeWireStaircase,

@@ -15,7 +15,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <functional>
 #include <iostream>
 #include <limits>
 #include <sstream>
@@ -37,8 +36,7 @@ VirtualDriverEntry bridge(const PipeWireDaemon& daemon, const BridgeSettings& ex
 
 // The harness with PipeWire's JACK library in place of jackd2's, reaching
 // `daemon`.
-HarnessResult runOn(const PipeWireDaemon& daemon, const std::string& answers, const BridgeSettings& extra = {},
-                    std::function<void(int, const std::string&)> whileRunning = nullptr)
+HarnessResult runOn(const PipeWireDaemon& daemon, const std::string& answers, const BridgeSettings& extra = {})
 {
     RunStaging staging;
     staging.inHarnessProcess = [&daemon] {
@@ -48,7 +46,6 @@ HarnessResult runOn(const PipeWireDaemon& daemon, const std::string& answers, co
                                  " suppressions=" PIPEWIRE_TSAN_SUPPRESSIONS;
         return daemon.enterEnvironment() && setenv("TSAN_OPTIONS", tsan.c_str(), 1) == 0;
     };
-    staging.whileRunning = std::move(whileRunning);
     return NativeRunner().run(answers, {bridge(daemon, extra)}, staging);
 }
 

@@ -43,11 +43,15 @@ HarnessResult runOn(const PipeWireDaemon& daemon, const std::string& answers, co
 {
     RunStaging staging;
     staging.inHarnessProcess = [&daemon] {
-        // Read only by a harness built with ThreadSanitizer.
-        const char* options = std::getenv("TSAN_OPTIONS");
-        const std::string tsan = std::string(options != nullptr ? options : "") +
-                                 " suppressions=" PIPEWIRE_TSAN_SUPPRESSIONS;
-        return daemon.enterEnvironment() && setenv("TSAN_OPTIONS", tsan.c_str(), 1) == 0;
+        // Read only by a harness built with a sanitizer: what PipeWire's
+        // libraries do that the sanitizers cannot tell from a fault of ours.
+        auto suppress = [](const char* variable, const char* file) {
+            const char* options = std::getenv(variable);
+            const std::string value = std::string(options != nullptr ? options : "") + " suppressions=" + file;
+            return setenv(variable, value.c_str(), 1) == 0;
+        };
+        return daemon.enterEnvironment() && suppress("TSAN_OPTIONS", PIPEWIRE_TSAN_SUPPRESSIONS) &&
+               suppress("LSAN_OPTIONS", PIPEWIRE_LSAN_SUPPRESSIONS);
     };
     staging.whileRunning = std::move(whileRunning);
     return NativeRunner().run(answers, {bridge(daemon, extra)}, staging);

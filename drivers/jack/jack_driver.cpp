@@ -29,6 +29,13 @@ void silenceLibraryOnce()
     (void)silenced;
 }
 
+// PipeWire's JACK library, taking the place of jackd2's on most desktops.
+bool onPipeWire()
+{
+    const char* version = jack_get_version_string();
+    return version != nullptr && std::strstr(version, "PipeWire") != nullptr;
+}
+
 // The server a client without a name joins, as the library picks it.
 std::string defaultServerName()
 {
@@ -43,8 +50,7 @@ std::string defaultServerName()
 // PIPEWIRE_REMOTE or "pipewire-0".
 std::string defaultServersTried()
 {
-    const char* version = jack_get_version_string();
-    if (version != nullptr && std::strstr(version, "PipeWire") != nullptr) {
+    if (onPipeWire()) {
         const char* remote = std::getenv("PIPEWIRE_REMOTE");
         const std::string daemon = remote != nullptr && *remote != '\0' ? remote : "pipewire-0";
         return "the PipeWire daemon \"" + daemon + "\", through PipeWire's JACK library";
@@ -80,6 +86,8 @@ namespace {
 // How long a call that needs the server's answer may take before the
 // server counts as stuck.
 constexpr std::chrono::milliseconds serverLimit{3000};
+// How long the host may wait for its connections to carry data.
+constexpr std::chrono::milliseconds connectionLimit{1000};
 
 void warnStuck(const char* what)
 {
@@ -238,18 +246,51 @@ void JackDriver::resolveConnections()
 
 void JackDriver::connectPorts()
 {
+    connectedPorts_.clear();
     for (size_t k = 0; k < outputPorts_.size(); ++k) {
-        if (!outputTargets_[k].empty() &&
-            jack_connect(client_, jack_port_name(outputPorts_[k]), outputTargets_[k].c_str()) != 0)
+        if (outputTargets_[k].empty())
+            continue;
+        if (jack_connect(client_, jack_port_name(outputPorts_[k]), outputTargets_[k].c_str()) == 0)
+            connectedPorts_.push_back(outputPorts_[k]);
+        else
             std::fprintf(stderr, "warning: JACK bridge could not connect out_%zu to %s\n", k + 1,
                          outputTargets_[k].c_str());
     }
     for (size_t k = 0; k < inputPorts_.size(); ++k) {
-        if (!inputSources_[k].empty() &&
-            jack_connect(client_, inputSources_[k].c_str(), jack_port_name(inputPorts_[k])) != 0)
-            std::fprintf(stderr, "warning: JACK bridge could not connect %s to in_%zu\n", inputSources_[k].c_str(),
-                         k + 1);
+        if (inputSources_[k].empty())
+            continue;
+        if (jack_connect(client_, inputSources_[k].c_str(), jack_port_name(inputPorts_[k])) == 0)
+            connectedPorts_.push_back(inputPorts_[k]);
+        else
+            std::fprintf(stderr, "warning: JACK bridge could not connect %s to in_%zu\n",
+                         inputSources_[k].c_str(), k + 1);
     }
+}
+
+// jackd2 makes a connection before jack_connect returns; PipeWire's JACK
+// library asks its daemon for a link and returns, and the link carries
+// data only some periods later: the first periods of a stream started at
+// once came back as zeros. There it waits, at most a moment, until every
+// port it connected shows its connection and two periods have gone by.
+void JackDriver::waitUntilConnected()
+{
+    if (!onPipeWire())
+        return;
+    const auto until = std::chrono::steady_clock::now() + connectionLimit;
+    auto connected = [this] {
+        for (jack_port_t* port : connectedPorts_)
+            if (jack_port_connected(port) == 0)
+                return false;
+        return true;
+    };
+    while (!connected()) {
+        if (std::chrono::steady_clock::now() >= until)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    const uint32_t seen = periodsRun_.load(std::memory_order_relaxed);
+    while (periodsRun_.load(std::memory_order_relaxed) - seen < 2 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
 }
 
 void JackDriver::deactivate()
@@ -292,7 +333,10 @@ ASIOBool JackDriver::init(void*)
         fail("Could not set the JACK callbacks");
         return ASIOFalse;
     }
+    // jackd2's library calls the first when both are set; PipeWire's JACK
+    // library (0.3.x) calls only the second when its daemon goes away.
     jack_on_info_shutdown(client_, onShutdown, this);
+    jack_on_shutdown(client_, onPlainShutdown, this);
     // Not every server offers it; freewheeling then goes unremarked.
     jack_set_freewheel_callback(client_, onFreewheel, this);
     sampleRate_.store(static_cast<double>(jack_get_sample_rate(client_)));
@@ -477,6 +521,7 @@ ASIOError JackDriver::createBuffers(ASIOBufferInfo* bufferInfos, ASIOLong numCha
     }
     active_ = true;
     connectPorts();
+    waitUntilConnected();
     return ASE_OK;
 }
 
@@ -547,6 +592,7 @@ void JackDriver::silenceOutputs(jack_nframes_t frames)
 // touches was made before the stream gate opened.
 void JackDriver::process(jack_nframes_t frames)
 {
+    periodsRun_.fetch_add(1, std::memory_order_relaxed);
     GatePass pass(streamGate_);
     // A period of another size than the host's buffers is the server's
     // buffer size changing under the stream: the host has been told, and
@@ -673,6 +719,8 @@ void JackDriver::reportServerEvents()
                      shutdownReason_[0] != '\0' ? shutdownReason_ : "no reason given");
 }
 
+void JackDriver::onPlainShutdown(void* self) { onShutdown(jack_status_t(0), nullptr, self); }
+
 void JackDriver::onShutdown(jack_status_t, const char* reason, void* self)
 {
     JackDriver& driver = *static_cast<JackDriver*>(self);
@@ -684,8 +732,10 @@ void JackDriver::onShutdown(jack_status_t, const char* reason, void* self)
         driver.shutdownReason_[n] = '\0';
         driver.shutdownKept_.store(true);
     }
-    // No process callback follows; the host learns that it has to start over.
-    driver.serverGone_.store(true);
+    // No process callback follows; the host learns that it has to start
+    // over, once, whichever of the two notices came.
+    const bool wasGone = driver.serverGone_.exchange(true);
     driver.streaming_.store(false);
-    driver.tellHost(kAsioResetRequest);
+    if (!wasGone)
+        driver.tellHost(kAsioResetRequest);
 }

@@ -56,6 +56,7 @@ private:
     bool registerPorts();
     void resolveConnections();
     void connectPorts();
+    void waitUntilConnected();
     void deactivate();
     void fail(const std::string& message);
     // The last reference is gone: the client is closed and the object
@@ -68,6 +69,7 @@ private:
     static int onSampleRate(jack_nframes_t rate, void* self);
     static int onXrun(void* self);
     static void onShutdown(jack_status_t code, const char* reason, void* self);
+    static void onPlainShutdown(void* self);
     static void onFreewheel(int starting, void* self);
 
     // One period on JACK's real-time thread.
@@ -98,6 +100,7 @@ private:
     jack_client_t* client_ = nullptr;  // session_->client, for the calls made directly
     std::vector<jack_port_t*> outputPorts_;
     std::vector<jack_port_t*> inputPorts_;
+    std::vector<jack_port_t*> connectedPorts_;  // main thread: the ports connectPorts() connected
 
     // Shared with JACK's threads.
     std::atomic<double> sampleRate_{0.0};
@@ -117,6 +120,7 @@ private:
     std::atomic<int64_t> samplePosition_{0};
     std::atomic<int64_t> systemTimeNs_{0};
     std::atomic<bool> streaming_{false};
+    std::atomic<uint32_t> periodsRun_{0};  // process callbacks, streaming or not
 
     // Open from start to stop: the process callback streams only inside.
     CallbackGate streamGate_;

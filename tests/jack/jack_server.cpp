@@ -19,19 +19,6 @@ namespace {
 
 void quiet(const char*) {}
 
-bool waitForExit(pid_t pid, int timeoutMs, int* status)
-{
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (true) {
-        const pid_t done = waitpid(pid, status, WNOHANG);
-        if (done == pid || done < 0)
-            return true;
-        if (std::chrono::steady_clock::now() >= until)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-}
-
 // True once a client joins the server and sees its loopback ports.
 bool serverAnswers(const std::string& name)
 {
@@ -48,13 +35,28 @@ bool serverAnswers(const std::string& name)
     return found;
 }
 
+}  // namespace
+
+bool waitForExit(pid_t pid, int timeoutMs, int* status)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (true) {
+        const pid_t done = waitpid(pid, status, WNOHANG);
+        if (done == pid || done < 0)
+            return true;
+        if (std::chrono::steady_clock::now() >= until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
 std::string scratchFile(const std::string& name)
 {
     const char* base = std::getenv("TMPDIR");
     return std::string(base != nullptr ? base : "/tmp") + "/" + name;
 }
 
-pid_t spawn(const std::vector<std::string>& argv, const std::string& output, const std::string& server)
+pid_t spawn(const std::vector<std::string>& argv, const std::string& output, const ToolEnvironment& environment)
 {
     std::vector<char*> args;
     for (const std::string& a : argv)
@@ -69,8 +71,8 @@ pid_t spawn(const std::vector<std::string>& argv, const std::string& output, con
         dup2(in, 0);
         dup2(out, 1);
         dup2(out, 2);
-        if (!server.empty())
-            setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+        for (const auto& variable : environment)
+            setenv(variable.first.c_str(), variable.second.c_str(), 1);
         // Its own process group, so that a tool's helpers go with it.
         setpgid(0, 0);
         execvp(args[0], args.data());
@@ -78,8 +80,6 @@ pid_t spawn(const std::vector<std::string>& argv, const std::string& output, con
     }
     return child;
 }
-
-}  // namespace
 
 std::string uniqueServerName(const std::string& tag)
 {
@@ -105,7 +105,7 @@ bool JackServer::start()
     // a late period is an xrun, not a client thrown out.
     pid_ = spawn({"jackd", "--no-realtime", "-t", "5000", "-n", name_, "-L", "2", "-d", "dummy", "-r", "48000", "-p",
                   std::to_string(period_)},
-                 logPath_, "");
+                 logPath_, {});
     if (pid_ <= 0)
         return false;
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -200,11 +200,17 @@ void JackServer::stop()
 int runJackTool(const std::string& server, const std::vector<std::string>& arguments, int timeoutMs,
                 std::string* output)
 {
+    return runTool({{"JACK_DEFAULT_SERVER", server}}, arguments, timeoutMs, output);
+}
+
+int runTool(const ToolEnvironment& environment, const std::vector<std::string>& arguments, int timeoutMs,
+            std::string* output)
+{
     const std::string path = scratchFile(uniqueServerName("tool") + ".out");
     // stdbuf keeps a tool's lines when it has to be stopped mid-way.
     std::vector<std::string> argv{"stdbuf", "-oL", "-eL"};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    const pid_t child = spawn(argv, path, server);
+    const pid_t child = spawn(argv, path, environment);
     int status = 0;
     int result = -1;
     if (waitForExit(child, timeoutMs, &status)) {

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // A server name given as it is, for a registry written before the server starts.
@@ -62,3 +63,20 @@ std::string uniqueServerName(const std::string& tag);
 // be killed.
 int runJackTool(const std::string& server, const std::vector<std::string>& arguments, int timeoutMs,
                 std::string* output);
+
+// Variables a started process gets on top of the test's own.
+using ToolEnvironment = std::vector<std::pair<std::string, std::string>>;
+
+// runJackTool with `environment` in place of a server name: a tool on
+// another library (PipeWire's JACK library), or PipeWire's own.
+int runTool(const ToolEnvironment& environment, const std::vector<std::string>& arguments, int timeoutMs,
+            std::string* output);
+
+// Starts argv[0] (found on PATH) in a process group of its own, standard
+// input from /dev/null and both outputs into the file `output`.
+pid_t spawn(const std::vector<std::string>& argv, const std::string& output, const ToolEnvironment& environment);
+// Waits for a child of this process to end; false when it has not ended
+// within timeoutMs.
+bool waitForExit(pid_t pid, int timeoutMs, int* status);
+// A path for `name` in the system's temporary folder.
+std::string scratchFile(const std::string& name);

@@ -170,7 +170,9 @@ void measureSineChannel(ChannelResult& ch, const std::vector<int32_t>& samples, 
     }
     const int64_t n = static_cast<int64_t>(samples.size());
     const int64_t loop = options.loopLength();
-    SineMeasurement m = measureSine(samples.data(), n, features.peak, *run.frequency, options.rate, loop);
+    const int64_t maxSlip = std::min(largestSineSlip, loop / 2);
+    SineMeasurement m = measureSine(samples.data(), n, features.peak, *run.frequency, run.frequencyEstimated,
+                                    options.rate, loop, maxSlip);
     if (!m.found) {
         ch.status = ChannelStatus::noSignal;
         ch.note = m.why;
@@ -180,6 +182,7 @@ void measureSineChannel(ChannelResult& ch, const std::vector<int32_t>& samples, 
     ch.onset = m.onset;
     ch.amplitude = m.fit.amplitude;
     ch.snrDb = m.snrDb;
+    if (m.driftMeasured) ch.driftPpm = m.driftPpm();
     if (m.startLost)
         ch.doubt = "the sine's start was lost: its round trip is known only up to whole periods of " +
                    std::to_string(std::llround(options.rate / *run.frequency)) + " samples";
@@ -193,11 +196,11 @@ void measureSineChannel(ChannelResult& ch, const std::vector<int32_t>& samples, 
     search.count = n;
     search.loop = &m.loop;
     search.relock = true;
-    search.maxSlip = std::min(largestSineSlip, loop / 2);
+    search.maxSlip = maxSlip;
     // The loop starts at the onset's whole sample; the check at the first
     // sample the sine reached, since before it the input was silent, and
     // past the ringing of a start between samples, which is no glitch.
-    const int64_t anchor = static_cast<int64_t>(std::floor(m.onset));
+    const int64_t anchor = m.loopAnchor;
     const int64_t reached = std::max<int64_t>(0, static_cast<int64_t>(std::ceil(m.onset - 0.01)));
     const bool between = std::fabs(m.onset - std::round(m.onset)) > 0.01;
     const int64_t first = between ? reached + onsetRinging : reached;

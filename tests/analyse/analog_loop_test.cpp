@@ -264,3 +264,79 @@ TEST(AnalogLoopVerdict, PulsePassesForTheLatencyOnly)
 }
 
 }  // namespace
+
+namespace {
+
+// The sine's phase is followed over the whole run, not only its first
+// stretch: the round trip nears what the noise allows for the run's length.
+TEST(AnalogLoopSine, RoundTripOverTheWholeRunNearsTheNoiseBound)
+{
+    struct Level {
+        double snrDb;
+        double rmsLimit;
+    };
+    for (const Level level : {Level{60.0, 0.0001}, Level{40.0, 0.001}, Level{20.0, 0.01}}) {
+        double sum = 0.0;
+        int measured = 0;
+        for (int i = 0; i < 10; ++i) {
+            analog::Loop loop;
+            loop.rows = 48000 + 608;  // a second of sine after the lead-in
+            loop.extraDelay = 37.0 + 0.1 * i + 0.013;
+            loop.snrDb = level.snrDb;
+            loop.seed = 300u + static_cast<uint32_t>(i);
+            const RunResult r = analyseLoop(loop);
+            const ChannelResult& ch = r.channels.at(0);
+            const std::string what = std::to_string(level.snrDb) + " dB, " + std::to_string(loop.extraDelay);
+            ASSERT_EQ(ch.status, ChannelStatus::usable) << what << " " << ch.note;
+            EXPECT_TRUE(ch.passed) << what << ": " << (ch.failures.empty() ? "" : ch.failures.front());
+            const double error = ch.roundTrip - loop.extraDelay;
+            sum += error * error;
+            ++measured;
+        }
+        EXPECT_LT(std::sqrt(sum / measured), level.rmsLimit) << level.snrDb << " dB";
+    }
+}
+
+// Separately clocked devices: the recording's clock runs off the
+// playback's. That is a drift, measured in ppm, with the round trip at the
+// onset; not a string of slips. A real slip on top of it is still found.
+TEST(AnalogLoopSine, ClockDifferenceIsMeasuredNotTakenForSlips)
+{
+    for (const double ppm : {-500.0, -50.0, 7.0, 50.0, 500.0}) {
+        for (const bool slip : {false, true}) {
+            analog::Loop loop;
+            loop.rows = 96000;
+            loop.extraDelay = 37.3;
+            loop.snrDb = 40.0;
+            loop.ppm = ppm;
+            loop.seed = 500u + static_cast<uint32_t>(ppm + 1000.0);
+            if (slip) loop.glitches.push_back(analog::Glitch{analog::GlitchKind::drop, 60000, 5});
+            const RunResult r = analyseLoop(loop);
+            const ChannelResult& ch = r.channels.at(0);
+            const std::string what = std::to_string(ppm) + " ppm" + (slip ? " with a drop" : "");
+            ASSERT_EQ(ch.status, ChannelStatus::usable) << what << " " << ch.note;
+            // The recording's clock counts the onset too: it lies where the
+            // playback's lead-in and the loop's delay end on that clock.
+            EXPECT_NEAR(ch.onset, analog::onset(loop) * (1.0 + ppm * 1e-6), 0.01) << what;
+            ASSERT_TRUE(ch.driftPpm.has_value()) << what;
+            EXPECT_NEAR(*ch.driftPpm, ppm, 0.5) << what;
+            if (!slip) {
+                EXPECT_TRUE(ch.passed) << what << ": " << (ch.failures.empty() ? "" : ch.failures.front());
+                EXPECT_TRUE(ch.faults.empty()) << what << ": " << ch.faults.total() << " faults";
+                continue;
+            }
+            // The slip, and the samples around it that fit neither side.
+            int slips = 0;
+            for (const Fault& f : ch.faults.entries()) {
+                EXPECT_NEAR(static_cast<double>(f.position), 60000.0, 2.0) << what;
+                if (f.kind == FaultKind::discontinuity) continue;
+                ++slips;
+                EXPECT_EQ(f.kind, FaultKind::dropped) << what;
+                EXPECT_EQ(f.length, 5) << what;
+            }
+            EXPECT_EQ(slips, 1) << what;
+        }
+    }
+}
+
+}  // namespace

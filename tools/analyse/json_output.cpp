@@ -52,6 +52,7 @@ json channelJson(const ChannelResult& ch)
     if (!ch.pulses.empty()) j["pulses"] = ch.pulses;
     if (ch.amplitude > 0.0) j["amplitude"] = ch.amplitude;
     if (ch.snrDb > 0.0) j["snrDb"] = ch.snrDb;
+    if (ch.driftPpm) j["driftPpm"] = *ch.driftPpm;
 
     json counts = json::object();
     for (int k = 0; k < faultKindCount; ++k) {

@@ -27,9 +27,6 @@ constexpr int64_t largestSineSlip = 4096;
 // A sample this many noise deviations from the expected signal is a glitch,
 // not noise: Gaussian noise goes that far about once in 4e11 samples.
 constexpr double noiseDeviations = 7.0;
-// Samples after a sine's start that a converter's band limit leaves ringing
-// when the start falls between two samples.
-constexpr int64_t onsetRinging = 8;
 
 // The noise on a recording: the spread of its samples about the expected
 // signal over one loop. Each short block's median deviation, and of those
@@ -186,6 +183,13 @@ void measureSineChannel(ChannelResult& ch, const std::vector<int32_t>& samples, 
     if (m.startLost)
         ch.doubt = "the sine's start was lost: its round trip is known only up to whole periods of " +
                    std::to_string(std::llround(options.rate / *run.frequency)) + " samples";
+    if (!m.candidates.empty()) {
+        std::string list;
+        for (size_t i = 0; i < m.candidates.size(); ++i)
+            list += (i == 0 ? "" : i + 1 == m.candidates.size() ? " or " : ", ") +
+                    formatSamples(m.candidates[i] - static_cast<double>(run.leadIn));
+        ch.doubt = "the sine's period cannot be told from its start: its round trip is " + list + " samples";
+    }
     if (m.inverted) {
         const int64_t at = std::max<int64_t>(0, static_cast<int64_t>(std::floor(m.onset)));
         ch.faults.add(Fault{FaultKind::inverted, at, n - at, 0, 0.0});
@@ -203,7 +207,7 @@ void measureSineChannel(ChannelResult& ch, const std::vector<int32_t>& samples, 
     const int64_t anchor = m.loopAnchor;
     const int64_t reached = std::max<int64_t>(0, static_cast<int64_t>(std::ceil(m.onset - 0.01)));
     const bool between = std::fabs(m.onset - std::round(m.onset)) > 0.01;
-    const int64_t first = between ? reached + onsetRinging : reached;
+    const int64_t first = between ? reached + m.ringing : reached;
     // Through an analog loop the noise, not the level, decides what a
     // glitch is.
     search.threshold = std::max(std::pow(10.0, options.glitchDb / 20.0) * m.fit.amplitude,

@@ -175,6 +175,98 @@ PhaseLine followPhase(const int32_t* samples, int64_t from, int64_t end, int64_t
     return line;
 }
 
+// A tone of a few samples a period starts with a band-limited ring that
+// reaches well before its first loud sample, so that sample does not tell
+// the period. The start's whole shape does: each possible onset, a period
+// apart, is modelled through an ideal converter (windowed sinc), and the
+// one that explains the recording best wins.
+constexpr double shapePeriod = 24.0;   // for periods shorter than this
+constexpr int64_t sincHalfWidth = 48;  // the converter model's reach, each side
+// Onsets whose models fit within this share of one period's energy of the
+// best cannot be told apart by their start.
+constexpr double closeShare = 0.1;
+constexpr double closeNoise = 25.0;
+
+struct ShapeChoice {
+    bool found = false;
+    double onset = 0.0;
+    bool inverted = false;
+    std::vector<double> close;  // every onset that fits nearly as well, the chosen one among them
+};
+
+double convertedKernel(double t)
+{
+    constexpr double halfTurn = 3.14159265358979323846;
+    const double w = static_cast<double>(sincHalfWidth);
+    if (std::fabs(t) >= w) return 0.0;
+    const double sinc = std::fabs(t) < 1e-12 ? 1.0 : std::sin(halfTurn * t) / (halfTurn * t);
+    const double x = halfTurn * (t / w + 1.0);  // Blackman over (-w, w)
+    return sinc * (0.42 - 0.5 * std::cos(x) + 0.08 * std::cos(2.0 * x));
+}
+
+ShapeChoice chooseByShape(const int32_t* samples, int64_t count, const SineFit& fit, int64_t from, double omega,
+                          double period, int64_t heard)
+{
+    constexpr double halfTurn = 3.14159265358979323846;
+    ShapeChoice choice;
+    const double lo = static_cast<double>(heard) - 16.0 - period;
+    const double hi = static_cast<double>(heard) + static_cast<double>(sincHalfWidth) + period;
+    const int64_t first = std::max<int64_t>(0, static_cast<int64_t>(std::floor(lo)) - sincHalfWidth);
+    const int64_t last = std::min<int64_t>(count, static_cast<int64_t>(std::ceil(hi)) + 2 * sincHalfWidth);
+    if (last - first < 4) return choice;
+    // The table's own samples from its start on.
+    const int64_t span = last - first + 2 * sincHalfWidth + 2;
+    std::vector<double> table(static_cast<size_t>(span));
+    for (int64_t j = 0; j < span; ++j) table[static_cast<size_t>(j)] = std::sin(omega * static_cast<double>(j));
+
+    struct Tried {
+        double onset;
+        bool inverted;
+        double error;
+    };
+    std::vector<Tried> tried;
+    std::vector<double> kernel(static_cast<size_t>(2 * sincHalfWidth + 1));
+    for (const bool inverted : {false, true}) {
+        const double base = static_cast<double>(from) + ((inverted ? halfTurn : 0.0) - fit.phase) / omega;
+        const double sign = inverted ? -1.0 : 1.0;
+        for (double k = std::ceil((lo - base) / period); base + k * period <= hi; k += 1.0) {
+            const double onset = base + k * period;
+            const double whole = std::floor(onset);
+            const double fraction = onset - whole;
+            // kernel[i] weighs table sample j at position whole + j + i - w.
+            for (int64_t i = 0; i <= 2 * sincHalfWidth; ++i)
+                kernel[static_cast<size_t>(i)] =
+                    convertedKernel(static_cast<double>(i - sincHalfWidth) - fraction);
+            double error = 0.0;
+            for (int64_t p = first; p < last; ++p) {
+                // p = whole + j + (i - w): the table samples within reach.
+                const int64_t offset = p - static_cast<int64_t>(whole);
+                double v = 0.0;
+                for (int64_t i = 0; i <= 2 * sincHalfWidth; ++i) {
+                    const int64_t j = offset - (i - sincHalfWidth);
+                    if (j < 0 || j >= span) continue;
+                    v += table[static_cast<size_t>(j)] * kernel[static_cast<size_t>(i)];
+                }
+                const double e = static_cast<double>(samples[p]) - (fit.dc + sign * fit.amplitude * v);
+                error += e * e;
+            }
+            tried.push_back(Tried{onset, inverted, error});
+        }
+    }
+    if (tried.empty()) return choice;
+    const auto best = std::min_element(tried.begin(), tried.end(),
+                                       [](const Tried& a, const Tried& b) { return a.error < b.error; });
+    choice.found = true;
+    choice.onset = best->onset;
+    choice.inverted = best->inverted;
+    const double periodEnergy = 0.5 * fit.amplitude * fit.amplitude * period;
+    const double margin = std::max(closeShare * periodEnergy, closeNoise * fit.residualRms * fit.residualRms);
+    for (const Tried& t : tried)
+        if (t.error <= best->error + margin) choice.close.push_back(t.onset);
+    std::sort(choice.close.begin(), choice.close.end());
+    return choice;
+}
+
 // The expected sine at recording position p.
 double modelAt(const SineMeasurement& m, double omega, double loopLength, double sign, double p)
 {
@@ -245,6 +337,15 @@ SineMeasurement measureSineAt(const int32_t* samples, int64_t count, int64_t pea
                 best = candidate;
                 bestInverted = inverted;
             }
+        }
+    }
+    if (period < shapePeriod) {
+        m.ringing = sincHalfWidth;
+        const ShapeChoice shape = chooseByShape(samples, count, m.fit, from, omega, period, heard);
+        if (shape.found) {
+            best = shape.onset;
+            bestInverted = shape.inverted;
+            if (shape.close.size() > 1) m.candidates = shape.close;
         }
     }
     m.inverted = bestInverted;

@@ -17,6 +17,12 @@ struct SineMeasurement {
     double onset = 0.0;    // table position of the sine's phase 0
     bool inverted = false; // it starts going down
     bool startLost = false; // first heard well after its start: the onset is known modulo the period
+    // A high tone whose start fits several onsets a period apart about as
+    // well: all of them, the chosen one among them.
+    std::vector<double> candidates;
+    // Samples after a start between two samples that a converter's band
+    // limit may leave ringing: a high tone's ring lasts longer.
+    int64_t ringing = 8;
     SineFit fit;
     double snrDb = 0.0;
     // How far the apparent onset moves per recorded sample: the recording's

@@ -12,6 +12,7 @@
 #include "analyse/table_output.h"
 #include "analysis/channel_verdict.h"
 #include "analysis/cross_run_summary.h"
+#include "analysis/fault_text.h"
 #include "analysis/recording_analysis.h"
 
 using namespace analyse;
@@ -335,6 +336,44 @@ TEST(AnalogLoopSine, ClockDifferenceIsMeasuredNotTakenForSlips)
                 EXPECT_EQ(f.length, 5) << what;
             }
             EXPECT_EQ(slips, 1) << what;
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// High tones have periods of a few samples, and a band-limited start rings
+// before it: the right period is told by the start's whole shape, or the
+// verdict says that it cannot be told and which round trips are possible.
+TEST(AnalogLoopSine, HighTonesFindTheirPeriod)
+{
+    for (const double frequency : {4000.0, 10000.0, 15000.0, 19200.0}) {
+        for (int i = 0; i < 10; ++i) {
+            analog::Loop loop;
+            loop.frequency = frequency;
+            loop.rows = 24000;
+            loop.extraDelay = 37.0 + 0.21 * (i % 5);
+            loop.snrDb = i < 5 ? 40.0 : 20.0;
+            loop.seed = 700u + static_cast<uint32_t>(i);
+            // Given, as the session record gives it, or measured where the
+            // noise lets the zero crossings tell it.
+            AnalysisOptions options;
+            if (i % 2 == 0 || loop.snrDb < 40.0) options.frequency = frequency;
+            const RunResult r = analyseLoop(loop, options);
+            const ChannelResult& ch = r.channels.at(0);
+            const std::string what = std::to_string(frequency) + " Hz, " + std::to_string(loop.extraDelay) + ", " +
+                                     std::to_string(loop.snrDb) + " dB";
+            ASSERT_EQ(ch.status, ChannelStatus::usable) << what << " " << ch.note;
+            if (ch.doubt.empty()) {
+                EXPECT_TRUE(ch.passed) << what << ": " << (ch.failures.empty() ? "" : ch.failures.front());
+                EXPECT_NEAR(ch.roundTrip, loop.extraDelay, 0.01) << what;
+            } else {
+                EXPECT_FALSE(ch.passed) << what;
+                EXPECT_NE(ch.doubt.find(formatSamples(std::round(loop.extraDelay * 1000.0) / 1000.0)), std::string::npos)
+                    << what << ": " << ch.doubt;
+            }
         }
     }
 }

@@ -29,20 +29,25 @@ public:
     void scan(int64_t from, int64_t to, int64_t anchor)
     {
         anchor_ = anchor;
-        int64_t p = std::max<int64_t>(from, 0);
+        // A dropout reported in the previous segment may reach into this one.
+        int64_t p = std::max<int64_t>({from, 0, resumeAt_});
         to = std::min(to, s_.count);
         while (p < to) {
-            const double expected = loop_[static_cast<size_t>(loopPosition(p, anchor_, length_))];
+            const size_t k = static_cast<size_t>(loopPosition(p, anchor_, length_));
+            const double expected = loop_[k];
             const int32_t v = s_.samples[p];
-            if (v == 0 && expected != 0.0) {
-                const int64_t end = zeroRunEnd(p, to);
+            if (v == 0 && (expected != 0.0 || s_.silentDropoutRun > 0)) {
+                // The run is followed past the segment's end: a dropout over
+                // a pulse's place is one dropout, not two.
+                const int64_t end = zeroRunEnd(p, s_.count);
                 if (reportDropout(p, end)) {
                     p = end;
+                    resumeAt_ = end;
                     continue;
                 }
             }
             const double deviation = v - expected;
-            if (std::fabs(deviation) > s_.threshold) {
+            if (std::fabs(deviation) > allowed(k)) {
                 deviating(p, deviation);
             } else if (++good_ >= settledAfter) {
                 badSince_ = -1;
@@ -53,6 +58,11 @@ public:
     }
 
 private:
+    double allowed(size_t k) const
+    {
+        return s_.looseness != nullptr && k < s_.looseness->size() ? s_.threshold + (*s_.looseness)[k] : s_.threshold;
+    }
+
     int64_t zeroRunEnd(int64_t p, int64_t to) const
     {
         int64_t end = p;
@@ -71,8 +81,9 @@ private:
                 last = p;
             }
         }
-        if (first < 0) return false;
-        if (!s_.dropoutsOnlyWhereLoud) {
+        const bool mute = s_.silentDropoutRun > 0 && to - from >= s_.silentDropoutRun;
+        if (first < 0 && !mute) return false;
+        if (!s_.dropoutsOnlyWhereLoud || mute) {
             first = from;
             last = to - 1;
         }
@@ -97,8 +108,9 @@ private:
     {
         bool audible = false;
         for (int64_t p = at; p < at + relockEvidence; ++p) {
-            const double expected = loop_[static_cast<size_t>(loopPosition(p, anchor, length_))];
-            if (std::fabs(s_.samples[p] - expected) > s_.threshold) return false;
+            const size_t k = static_cast<size_t>(loopPosition(p, anchor, length_));
+            const double expected = loop_[k];
+            if (std::fabs(s_.samples[p] - expected) > allowed(k)) return false;
             audible = audible || std::fabs(expected) > s_.threshold;
         }
         return audible;
@@ -129,6 +141,7 @@ private:
     const int64_t length_;
     FaultList& faults_;
     int64_t anchor_ = 0;
+    int64_t resumeAt_ = 0;
     int64_t good_ = 0;
     int64_t badSince_ = -1;
     int64_t badCount_ = 0;

@@ -267,6 +267,26 @@ ShapeChoice chooseByShape(const int32_t* samples, int64_t count, const SineFit& 
     return choice;
 }
 
+// Whether the sine runs on unbroken where its first loop ends, or the
+// recording ends before it can tell: the phase just before the seam and
+// just after it agree.
+bool runsOnAtSeam(const int32_t* samples, int64_t count, const SineMeasurement& m, double omega, int64_t loopLength,
+              double rate)
+{
+    constexpr double turn = 2.0 * 3.14159265358979323846;
+    const int64_t seam = static_cast<int64_t>(std::floor(m.onset)) + loopLength;
+    const int64_t block = static_cast<int64_t>(rate * fitSeconds);
+    if (seam + block > count || seam - block < 0) return true;
+    const SineFit before = fitSine(samples, seam - block, seam, omega, 0.0);
+    const SineFit after = fitSine(samples, seam, seam + block, omega, 0.0);
+    if (!before.valid || !after.valid) return true;
+    // Both phases read at the seam: the one after it as fitted, the one
+    // before it carried forward over its block.
+    double jump = after.phase - (before.phase + omega * static_cast<double>(block));
+    jump -= std::round(jump / turn) * turn;
+    return std::fabs(jump / omega) < slipSamples + std::fabs(m.drift) * static_cast<double>(block);
+}
+
 // The expected sine at recording position p.
 double modelAt(const SineMeasurement& m, double omega, double loopLength, double sign, double p)
 {
@@ -411,7 +431,8 @@ SineMeasurement measureSine(const int32_t* samples, int64_t count, int64_t peak,
         const double whole = std::round(frequency);
         if (whole >= 1.0 && whole != frequency && std::fabs(frequency - whole) <= wholeHertzShare * frequency) {
             SineMeasurement m = measureSineAt(samples, count, peak, whole, rate, loopLength, maxSlip);
-            if (m.found && m.pastFirstLoop) return m;
+            if (m.found && (m.pastFirstLoop || runsOnAtSeam(samples, count, m, sineStep(whole, rate), loopLength, rate)))
+                return m;
         }
     }
     return measureSineAt(samples, count, peak, frequency, rate, loopLength, maxSlip);

@@ -125,7 +125,7 @@ TEST(AnalogLoopPulse, RoundTripUnbiasedAtEveryFraction)
             ASSERT_EQ(ch.status, ChannelStatus::usable) << condition.name << " " << fraction << " " << ch.note;
             EXPECT_NEAR(ch.roundTrip, 37.0 + fraction + (loop.inputLatency + loop.outputLatency) - r.leadIn, 0.005)
                 << condition.name << " " << fraction;
-            EXPECT_TRUE(ch.passed) << condition.name << " " << fraction;
+            EXPECT_TRUE(ch.passed) << condition.name << " " << fraction << (ch.faults.empty() ? std::string() : " " + describeFault(ch.faults.entries().front()));
         }
     }
 }
@@ -375,6 +375,71 @@ TEST(AnalogLoopSine, HighTonesFindTheirPeriod)
                     << what << ": " << ch.doubt;
             }
         }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Each kind of glitch cut into a loop at a known place is found there, with
+// its length, and nothing else is: the samples around a slip that fit
+// neither side of it are the only extra.
+TEST(AnalogLoopGlitches, FoundWhereTheyWereCut)
+{
+    using analog::GlitchKind;
+    using analog::Signal;
+    struct Case {
+        const char* name;
+        Signal signal;
+        analog::Glitch glitch;
+        FaultKind expected;
+    };
+    // The staircase's loop ends at table position 608 + 37 + 48000.
+    const Case cases[] = {
+        {"sine drop", Signal::sine, {GlitchKind::drop, 30000, 5}, FaultKind::dropped},
+        {"sine insert", Signal::sine, {GlitchKind::insert, 30000, 7}, FaultKind::inserted},
+        {"sine click", Signal::sine, {GlitchKind::click, 30000, 1, -40.0}, FaultKind::discontinuity},
+        {"sine dropout 1 ms", Signal::sine, {GlitchKind::dropout, 30000, 48}, FaultKind::dropout},
+        {"sine dropout 10 ms", Signal::sine, {GlitchKind::dropout, 30000, 480}, FaultKind::dropout},
+        {"staircase drop", Signal::staircase, {GlitchKind::drop, 30000, 5}, FaultKind::dropped},
+        {"staircase insert", Signal::staircase, {GlitchKind::insert, 30000, 7}, FaultKind::inserted},
+        {"staircase click", Signal::staircase, {GlitchKind::click, 30000, 1, -40.0}, FaultKind::corrupted},
+        {"staircase dropout 1 ms", Signal::staircase, {GlitchKind::dropout, 30000, 48}, FaultKind::dropout},
+        {"staircase dropout to the loop's end", Signal::staircase, {GlitchKind::dropout, 48645 - 200, 200},
+         FaultKind::dropout},
+        {"staircase dropout over the loop's end", Signal::staircase, {GlitchKind::dropout, 48645 - 100, 200},
+         FaultKind::dropout},
+        {"pulse click in the silence", Signal::pulse, {GlitchKind::click, 30000, 1, -40.0}, FaultKind::discontinuity},
+        {"pulse dropout over a pulse", Signal::pulse, {GlitchKind::dropout, 48645 - 240, 480}, FaultKind::dropout},
+    };
+    for (const Case& c : cases) {
+        analog::Loop loop;
+        loop.signal = c.signal;
+        loop.rows = c.signal == Signal::pulse ? 100000 : 60000;
+        const bool digital = c.signal == Signal::staircase;
+        loop.extraDelay = digital ? 37.0 : 37.4;
+        loop.snrDb = digital ? std::numeric_limits<double>::infinity() : 60.0;
+        loop.glitches = {c.glitch};
+        const RunResult r = analyseLoop(loop);
+        const ChannelResult& ch = r.channels.at(0);
+        ASSERT_EQ(ch.status, ChannelStatus::usable) << c.name << ": " << ch.note;
+        EXPECT_FALSE(ch.passed) << c.name;
+        int found = 0;
+        for (const Fault& f : ch.faults.entries()) {
+            if (f.kind == c.expected) {
+                ++found;
+                EXPECT_NEAR(static_cast<double>(f.position), static_cast<double>(c.glitch.at), 2.0)
+                    << c.name << ": " << describeFault(f);
+                EXPECT_EQ(f.length, c.glitch.length) << c.name << ": " << describeFault(f);
+            } else {
+                const bool slip = c.expected == FaultKind::dropped || c.expected == FaultKind::inserted;
+                EXPECT_TRUE(slip && f.kind == FaultKind::discontinuity && f.position >= c.glitch.at - 2 &&
+                            f.position <= c.glitch.at + 64)
+                    << c.name << ": also " << describeFault(f);
+            }
+        }
+        EXPECT_EQ(found, 1) << c.name;
     }
 }
 

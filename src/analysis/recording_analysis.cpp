@@ -133,8 +133,16 @@ void measureStaircase(ChannelResult& ch, const std::vector<int32_t>& samples, co
     }
     ch.status = ChannelStatus::usable;
     ch.onset = static_cast<double>(onset);
+    // Before its start the input should hold the silence's level, nothing else.
+    bool quietBefore = true;
+    for (int64_t p = 0; p < std::min(onset, n); ++p) {
+        const int64_t deviation = int64_t{samples[static_cast<size_t>(p)]} - model.offset;
+        if (deviation == 0) continue;
+        ch.faults.addSample(FaultKind::beforeOnset, p, static_cast<double>(deviation));
+        quietBefore = false;
+    }
     const StaircaseCheck check = checkStaircase(samples.data(), n, model, onset, ch.faults);
-    ch.bitExact = check.exact;
+    ch.bitExact = check.exact && quietBefore;
     ch.checkedSamples = check.checked;
 }
 

@@ -444,3 +444,37 @@ TEST(AnalogLoopGlitches, FoundWhereTheyWereCut)
 }
 
 }  // namespace
+
+namespace {
+
+// Anything in the silence before a staircase starts is a fault of its own:
+// such a loop is not bit-exact.
+TEST(AnalogLoopStaircase, SignalBeforeTheOnsetIsNotBitExact)
+{
+    analog::Loop loop;
+    loop.signal = analog::Signal::staircase;
+    loop.rows = 20000;
+    loop.extraDelay = 37.0;
+    synthetic::Run stray = analog::run(loop);
+    stray.columns[0][300] = 12345;
+    const std::string text = synthetic::dumpText(stray);
+    DumpData dump;
+    std::string error;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(parseDumpText(text.data(), text.data() + text.size(), "loop.txt", dump, error, warnings)) << error;
+    AnalysisOptions options;
+    options.rate = loop.rate;
+    const RunResult r = analyseRun(dump, options, -1);
+    const ChannelResult& ch = r.channels.at(0);
+    ASSERT_EQ(ch.status, ChannelStatus::usable) << ch.note;
+    EXPECT_DOUBLE_EQ(ch.roundTrip, 37.0);
+    EXPECT_FALSE(ch.passed);
+    ASSERT_FALSE(ch.faults.empty());
+    EXPECT_EQ(ch.faults.entries().front().position, 300) << describeFault(ch.faults.entries().front());
+    EXPECT_EQ(describeFault(ch.faults.entries().front()),
+              "signal before the onset: 1 of 1 sample from 300, off by up to 12345");
+    ASSERT_TRUE(ch.bitExact.has_value());
+    EXPECT_FALSE(*ch.bitExact);
+}
+
+}  // namespace

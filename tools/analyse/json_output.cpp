@@ -18,7 +18,7 @@ json number(double value) { return std::isfinite(value) ? json(value) : json(nul
 json faultJson(const Fault& f)
 {
     json j = {{"kind", faultKindName(f.kind)}, {"position", f.position}, {"length", f.length}};
-    if (f.kind == FaultKind::corrupted || f.kind == FaultKind::discontinuity) {
+    if (f.kind == FaultKind::corrupted || f.kind == FaultKind::discontinuity || f.kind == FaultKind::beforeOnset) {
         j["wrongSamples"] = f.count;
         j["largestDeviation"] = f.value;
     }

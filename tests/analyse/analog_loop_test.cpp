@@ -478,3 +478,37 @@ TEST(AnalogLoopStaircase, SignalBeforeTheOnsetIsNotBitExact)
 }
 
 }  // namespace
+
+namespace {
+
+// A staircase is for bit-exact loops, but a user still expects a noisy one
+// to be recognised, with its round trip, and its noise told as corrupted
+// samples rather than slips.
+TEST(AnalogLoopStaircase, RecognisedUnderNoise)
+{
+    struct Width {
+        int bits;
+        double snrDb;  // noise of about 37 LSB rms, like uniform noise of +-64 LSB
+    };
+    for (const Width width : {Width{32, 152.3}, Width{16, 56.0}}) {
+        analog::Loop loop;
+        loop.signal = analog::Signal::staircase;
+        loop.bits = width.bits;
+        loop.rows = 20000;
+        loop.extraDelay = 37.0;
+        loop.snrDb = width.snrDb;
+        const RunResult r = analyseLoop(loop);
+        const std::string what = std::to_string(width.bits) + "-bit";
+        ASSERT_EQ(r.signal, SignalKind::staircase) << what;
+        const ChannelResult& ch = r.channels.at(0);
+        ASSERT_EQ(ch.status, ChannelStatus::usable) << what << ": " << ch.note;
+        EXPECT_DOUBLE_EQ(ch.roundTrip, 37.0) << what;
+        EXPECT_FALSE(ch.passed) << what;
+        EXPECT_FALSE(ch.bitExact.value_or(true)) << what;
+        EXPECT_GT(ch.faults.count(FaultKind::corrupted), 0) << what;
+        EXPECT_EQ(ch.faults.total(), ch.faults.count(FaultKind::corrupted) + ch.faults.count(FaultKind::beforeOnset))
+            << what << ": noise is neither a slip nor a dropout";
+    }
+}
+
+}  // namespace

@@ -81,6 +81,9 @@ struct RunResult {
     bool frequencyEstimated = false;
     int bits = 32;
     std::vector<ChannelResult> channels;
+    // Why the harness itself flagged the run (a short stream, a reset), as
+    // its session record says: whatever the samples show, it fails.
+    std::vector<std::string> harnessFlags;
 
     int64_t reportedLatency() const { return int64_t{inputLatency} + int64_t{outputLatency}; }
 };

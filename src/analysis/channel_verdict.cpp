@@ -27,6 +27,16 @@ void judgeChannel(ChannelResult& channel, const AnalysisOptions& options)
     channel.passed = channel.failures.empty();
 }
 
+void failFlaggedRun(RunResult& run, const std::vector<std::string>& reasons)
+{
+    if (reasons.empty()) return;
+    run.harnessFlags = reasons;
+    for (ChannelResult& channel : run.channels) {
+        for (const std::string& reason : reasons) channel.failures.push_back("flagged by the harness: " + reason);
+        channel.passed = false;
+    }
+}
+
 }  // namespace analyse
 
 namespace analyse {

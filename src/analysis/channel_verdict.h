@@ -2,6 +2,7 @@
 // inputs are allowed), no fault, and a hidden latency within the limit.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "analysis/analysis_options.h"
@@ -11,6 +12,11 @@ namespace analyse {
 
 // Sets `channel.passed` and `channel.failures`.
 void judgeChannel(ChannelResult& channel, const AnalysisOptions& options);
+
+// Keeps `reasons` as the run's harness flags and fails every input of the
+// run with them: samples that look right cannot vouch for a run the
+// harness saw go wrong.
+void failFlaggedRun(RunResult& run, const std::vector<std::string>& reasons);
 
 }  // namespace analyse
 

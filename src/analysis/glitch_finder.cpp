@@ -32,8 +32,11 @@ public:
         // A dropout reported in the previous segment may reach into this one.
         int64_t p = std::max<int64_t>({from, 0, resumeAt_});
         to = std::min(to, s_.count);
+        // The loop position advances with p; worked out afresh only where p
+        // or the anchor jumps.
+        int64_t position = loopPosition(p, anchor_, length_);
         while (p < to) {
-            const size_t k = static_cast<size_t>(loopPosition(p, anchor_, length_));
+            const size_t k = static_cast<size_t>(position);
             const double expected = loop_[k];
             const int32_t v = s_.samples[p];
             if (v == 0 && (expected != 0.0 || s_.silentDropoutRun > 0)) {
@@ -43,6 +46,7 @@ public:
                 if (reportDropout(p, end)) {
                     p = end;
                     resumeAt_ = end;
+                    position = loopPosition(p, anchor_, length_);
                     continue;
                 }
             }
@@ -53,7 +57,10 @@ public:
                 badSince_ = -1;
             }
             ++p;
-            if (s_.relock && badSince_ >= 0 && badCount_ >= nextRelock_ && p + relockEvidence <= s_.count) tryRelock(p);
+            if (++position == length_) position = 0;
+            if (s_.relock && badSince_ >= 0 && badCount_ >= nextRelock_ && p + relockEvidence <= s_.count &&
+                tryRelock(p))
+                position = loopPosition(p, anchor_, length_);
         }
     }
 
@@ -117,8 +124,9 @@ private:
     }
 
     // Looks for the shift that makes the signal fit again from p on: the
-    // smallest first. A shift forward means samples were inserted.
-    void tryRelock(int64_t p)
+    // smallest first. A shift forward means samples were inserted. True
+    // when the anchor moved.
+    bool tryRelock(int64_t p)
     {
         for (int64_t shift = 1; shift <= s_.maxSlip; ++shift) {
             for (const int64_t d : {shift, -shift}) {
@@ -127,13 +135,14 @@ private:
                 const FaultKind kind = d > 0 ? FaultKind::inserted : FaultKind::dropped;
                 faults_.add(Fault{kind, badSince_, shift, shift, 0.0});
                 badSince_ = -1;
-                return;
+                return true;
             }
         }
         // Not found (yet): wait twice as long before the next try, so a long
         // stretch of garbage costs little.
         nextRelock_ = std::min<int64_t>(nextRelock_ * 2, std::max<int64_t>(length_, relockAfter));
         badCount_ = 0;
+        return false;
     }
 
     const GlitchSearch& s_;

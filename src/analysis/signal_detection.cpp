@@ -23,7 +23,7 @@ constexpr double pulseLoudFraction = 0.01;
 // 2^16.
 int staircaseStep(int64_t difference, int64_t tolerance)
 {
-    const int64_t m = ((difference % 65536) + 65536) % 65536;
+    const int64_t m = difference & 0xFFFF;  // modulo 2^16, never negative
     if (m >= 100 - tolerance && m <= 100 + tolerance) return 1;
     if (m >= 65536 - 100 - tolerance && m <= 65536 - 100 + tolerance) return -1;
     return 0;
@@ -32,9 +32,8 @@ int staircaseStep(int64_t difference, int64_t tolerance)
 // A difference modulo 2^16, as the nearest to 0.
 int64_t wrapped(int64_t difference)
 {
-    int64_t m = ((difference % 65536) + 65536) % 65536;
-    if (m >= 32768) m -= 65536;
-    return m;
+    const int64_t m = difference & 0xFFFF;
+    return m >= 32768 ? m - 65536 : m;
 }
 
 }  // namespace
@@ -73,13 +72,16 @@ ChannelFeatures measureChannel(const std::vector<int32_t>& samples)
             if (run > f.longestStaircase) f.longestStaircase = run;
             lastDirection = direction;
 
+            // Once an exact staircase has shown itself, a noisy one need not.
+            if (f.longestStaircase >= staircaseEvidence) continue;
             const int64_t deviation =
                 noisyStart >= 0
                     ? wrapped(v - samples[static_cast<size_t>(noisyStart)] - noisyDirection * 100 * (p - noisyStart))
                     : 0;
-            const int64_t level = noisyCount > 0 ? noisySum / noisyCount : 0;
-            const int64_t off = deviation - level;
-            if (noisyStart >= 0 && (off < 0 ? -off : off) <= noiseTolerance) {
+            // Against the stretch's average, scaled by its count: no division
+            // on every sample.
+            const int64_t off = deviation * noisyCount - noisySum;
+            if (noisyStart >= 0 && (off < 0 ? -off : off) <= noiseTolerance * noisyCount) {
                 f.longestNoisyStaircase = std::max(f.longestNoisyStaircase, p - noisyStart);
                 noisySum += deviation;
                 ++noisyCount;

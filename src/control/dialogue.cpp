@@ -8,6 +8,7 @@
 #include "record/console.h"
 #include "stream/run_progress.h"
 #include "control/run_sequence.h"
+#include "control/session_record.h"
 #include "record/test_state.h"
 #include "driver/driver_registry.h"
 #include "platform/interruption.h"
@@ -120,6 +121,7 @@ int runTestDialogue(std::istream& in)
     // the test down rather than end the process under the driver's feet.
     catchInterruptions();
     testState.resultsFile = openResultsFile();
+    beginSessionRecord(plan);
     setRunTotal(plan.runCount);
     for (int32_t run = 0; run < plan.runCount; ++run) {
         const RunEnd end = runOnce(plan.device, run);

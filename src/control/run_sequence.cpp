@@ -2,11 +2,13 @@
 
 #include <cstring>
 
+#include "control/session_record.h"
 #include "record/console.h"
 #include "stream/run_progress.h"
 #include "record/test_state.h"
 #include "driver/driver_registry.h"
 #include "platform/interruption.h"
+#include "report/report_files.h"
 #include "report/run_analysis.h"
 #include "stream/lost_samples.h"
 #include "stream/run_accounts.h"
@@ -28,12 +30,20 @@ RunEnd runOnce(int32_t deviceIndex, int32_t runNumber)
     // Cleared before the set-up: a driver may ask for a reset while it
     // creates its buffers.
     runAccounts.clear();
+    SessionRun record;
+    record.index = runNumber;
     if (!setupStreams()) {
         console::line("Could not setup playback");
         deinitDevice();
+        recordSessionRun(record);
         return RunEnd::completed;
     }
     console::line("Setup playback");
+    record.setUp = true;
+    record.bufferSize = s.bufferSize;
+    record.sampleType = s.sampleType;
+    record.outputChannels = usedOutputChannels();
+    record.inputChannels = usedInputChannels();
 
     // The driver's thread owns the counters and recordings from start()
     // until stop() returns; this thread only waits. A refusal changes
@@ -63,18 +73,32 @@ RunEnd runOnce(int32_t deviceIndex, int32_t runNumber)
     console::line("Deinitialised device");
 
     s.signalBuffer.reset();
+    record.streamed = started;
+    if (started) {
+        record.accounts = runAccounts.summary();
+        record.reasons = accountWarnings(record.accounts, "run " + std::to_string(runNumber));
+    }
     // A run cut short is not analysed: its block would pass a short stream
     // off as the whole run.
-    if (interruptionStatus() != 0) return RunEnd::interrupted;
+    if (interruptionStatus() != 0) {
+        recordSessionRun(record);
+        return RunEnd::interrupted;
+    }
 
     if (s.sampleType == ASIOSTFloat32LSB)
         console::line("Float values are between ", s.floatMinSeen, " and ", s.floatMaxSeen);
 
     reportLostSamples();
-    if (!analyseRun(runNumber)) return RunEnd::interruptedInDump;
-    if (started)
-        for (const std::string& warning : accountWarnings(runAccounts.summary(), "run " + std::to_string(runNumber)))
-            console::warning(warning);
+    const bool finished = analyseRun(runNumber);
+    const DumpOutcome dump = finished ? lastDumpOutcome() : DumpOutcome::none;
+    record.dumped = dump != DumpOutcome::none;
+    record.dumpWhole = dump == DumpOutcome::whole;
+    if (!finished) {
+        recordSessionRun(record);
+        return RunEnd::interruptedInDump;
+    }
+    for (const std::string& warning : record.reasons) console::warning(warning);
+    recordSessionRun(record);
     return RunEnd::completed;
 }
 

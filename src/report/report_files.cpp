@@ -20,6 +20,8 @@ namespace {
 // writes of one run and told once, at the end of the run's block.
 int pendingResultsError = 0;
 
+DumpOutcome dumpOutcome = DumpOutcome::none;
+
 void noteResultsError(int error)
 {
     if (pendingResultsError == 0) pendingResultsError = error;
@@ -129,10 +131,23 @@ void writeCountersLine()
     if (const int error = results.finish(false)) noteResultsError(error);
 }
 
+std::string dumpFileName(int32_t runNumber)
+{
+    char name[64];
+    std::snprintf(name, sizeof name, "ASIO PCM(Run %d).txt", runNumber);
+    return name;
+}
+
+DumpOutcome lastDumpOutcome()
+{
+    return dumpOutcome;
+}
+
 bool writeRunReport(int32_t runNumber, const RunStatistics& statistics)
 {
-    char dumpName[64];
-    std::snprintf(dumpName, sizeof dumpName, "ASIO PCM(Run %d).txt", runNumber);
+    dumpOutcome = DumpOutcome::none;
+    const std::string dumpNameText = dumpFileName(runNumber);
+    const char* dumpName = dumpNameText.c_str();
     std::string why;
     FileHandle dumpFile(createReportFile(dumpName, why));
     if (!dumpFile) {
@@ -172,6 +187,7 @@ bool writeRunReport(int32_t runNumber, const RunStatistics& statistics)
         std::remove(dumpName);
     else if (dumpError != 0)
         warnCannotWrite(dumpName, dumpError);
+    dumpOutcome = !whole ? DumpOutcome::none : dumpError != 0 ? DumpOutcome::incomplete : DumpOutcome::whole;
 
     endResultsBlock();
     return whole;

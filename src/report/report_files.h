@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "record/test_state.h"
 #include "report/run_statistics.h"
@@ -29,3 +30,11 @@ void writeCountersLine();
 // warned about here, once. False when an interruption of the test stopped
 // the dump table: the dump file, cut short, is then removed.
 bool writeRunReport(int32_t runNumber, const RunStatistics& statistics);
+
+// The dump file name of a run: "ASIO PCM(Run N).txt".
+std::string dumpFileName(int32_t runNumber);
+// What the last writeRunReport made of its dump file: none (it could not be
+// created, or an interruption removed it), one that a write error cut
+// short, or one created, written to the end and closed without an error.
+enum class DumpOutcome { none, incomplete, whole };
+DumpOutcome lastDumpOutcome();

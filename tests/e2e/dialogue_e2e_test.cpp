@@ -45,7 +45,7 @@ TEST(DialogueEndToEnd, ZeroRunsEmptiesTheResultsFileAndStreamsNothing)
         const HarnessResult r = harnessRunner().run(std::string("0 ") + duration + " 440 1\n", oneDriver);
         EXPECT_EQ(r.out, expected::questionsUpToDrivers() + "0 Loopback\n" + expected::rateList());
         EXPECT_EQ(r.exitCode, 0);
-        EXPECT_EQ(r.files(), std::vector<std::string>{"ASIO Results.txt"});
+        EXPECT_EQ(r.files(), (std::vector<std::string>{"ASIO Results.txt", "loopcheck-session.json"}));
         EXPECT_EQ(r.file("ASIO Results.txt"), "");
     }
 }
@@ -72,7 +72,7 @@ TEST(DialogueEndToEnd, FrequencyAnswerChoosesTheSignal)
         EXPECT_MATCHES(r.out, expected::questionsUpToDrivers() + "0 Loopback\n" + expected::rateList() +
                                   shortRun("Loopback", setup) + c.check);
         EXPECT_EQ(r.exitCode, 0);
-        EXPECT_EQ(r.files(), (std::vector<std::string>{"ASIO PCM(Run 0).txt", "ASIO Results.txt"}));
+        EXPECT_EQ(r.files(), (std::vector<std::string>{"ASIO PCM(Run 0).txt", "ASIO Results.txt", "loopcheck-session.json"}));
     }
 }
 

@@ -197,7 +197,7 @@ TEST(DriverBehaviourEndToEnd, BufferBeyondWhatTheDriverCanHoldEndsTheRunsCleanly
     EXPECT_EQ(r.out, out);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.files(), std::vector<std::string>{"ASIO Results.txt"});
+    EXPECT_EQ(r.files(), (std::vector<std::string>{"ASIO Results.txt", "loopcheck-session.json"}));
     EXPECT_EQ(r.file("ASIO Results.txt"), "");
 }
 

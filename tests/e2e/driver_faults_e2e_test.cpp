@@ -130,11 +130,11 @@ TEST_P(DriverFaultEndToEnd, FirstAndLaterRunEndCleanlyAndTheTestGoesOn)
     for (const std::string& line : warnings) EXPECT_EQ(line.rfind(c.warning, 0), 0u) << line;
 
     if (!c.streams) {
-        EXPECT_EQ(r.files(), std::vector<std::string>{"ASIO Results.txt"});
+        EXPECT_EQ(r.files(), (std::vector<std::string>{"ASIO Results.txt", "loopcheck-session.json"}));
         EXPECT_EQ(r.file("ASIO Results.txt"), "");
         return;
     }
-    EXPECT_EQ(r.files(), (std::vector<std::string>{"ASIO PCM(Run 0).txt", "ASIO PCM(Run 1).txt", "ASIO Results.txt"}));
+    EXPECT_EQ(r.files(), (std::vector<std::string>{"ASIO PCM(Run 0).txt", "ASIO PCM(Run 1).txt", "ASIO Results.txt", "loopcheck-session.json"}));
     RunShape shape;
     shape.leadIn = c.leadIn;
     RunFiles files;

@@ -291,7 +291,7 @@ TEST_P(InterruptionEndToEnd, StopsTheDriverKeepsTheReportsAndEndsAtOnce)
     EXPECT_EQ(countOf(r.out, "Deinitialised device\n"), runsStarted) << r.out;
     EXPECT_EQ(r.out.substr(r.out.size() - std::min<size_t>(r.out.size(), 22)), "\nDeinitialised device\n");
 
-    std::vector<std::string> files = {"ASIO Results.txt"};
+    std::vector<std::string> files = {"ASIO Results.txt", "loopcheck-session.json"};
     for (int run = 0; run < c.completedRuns; ++run) files.push_back("ASIO PCM(Run " + std::to_string(run) + ").txt");
     std::sort(files.begin(), files.end());
     EXPECT_EQ(r.files(), files);

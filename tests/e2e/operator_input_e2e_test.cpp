@@ -113,7 +113,7 @@ TEST_P(OperatorInputEndToEnd, AnswersAreReadOrRejectedAndNothingBreaks)
         EXPECT_TRUE(r.files().empty());
         return;
     }
-    EXPECT_EQ(r.files(), (std::vector<std::string>{"ASIO PCM(Run 0).txt", "ASIO Results.txt"}));
+    EXPECT_EQ(r.files(), (std::vector<std::string>{"ASIO PCM(Run 0).txt", "ASIO Results.txt", "loopcheck-session.json"}));
     EXPECT_TRUE(reportsConsistent(r, 1, RunShape{}));
 }
 

@@ -128,7 +128,7 @@ TEST(RunEndToEnd, DriverFailuresEndTheRunCleanly)
             harnessRunner().run("1 40 -1 1\n", {virtualDriver("Failing", {{"Fail", std::string("\"") + c.fail + "\""}})});
         EXPECT_EQ(r.out, head("Failing") + c.out);
         EXPECT_EQ(r.exitCode, 0);
-        EXPECT_EQ(r.files(), std::vector<std::string>{"ASIO Results.txt"});
+        EXPECT_EQ(r.files(), (std::vector<std::string>{"ASIO Results.txt", "loopcheck-session.json"}));
         EXPECT_EQ(r.file("ASIO Results.txt"), "");
     }
 }

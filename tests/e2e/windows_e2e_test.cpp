@@ -71,7 +71,7 @@ TEST_F(WindowsEndToEnd, SelfRegisteredDriverIsListedAndRuns)
                               expected::setupLines({}) + "Setup playback\n" + expected::shutdown("0") +
                               "Deinitialised device\n" + expected::staircaseCheck(2));
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.files(), (std::vector<std::string>{"ASIO PCM(Run 0).txt", "ASIO Results.txt"}));
+    EXPECT_EQ(r.files(), (std::vector<std::string>{"ASIO PCM(Run 0).txt", "ASIO Results.txt", "loopcheck-session.json"}));
 }
 
 TEST_F(WindowsEndToEnd, OneLibraryServesDifferentlyConfiguredDrivers)
@@ -154,7 +154,7 @@ TEST_F(WindowsEndToEnd, LongestRunAtTheHighestRateCannotBeReservedIn32Bits)
                               expected::setupLines(big) + "Could not reserve {n} bytes for the recordings\n" +
                               "Could not setup playback\n" + expected::shutdown("0"));
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.files(), std::vector<std::string>{"ASIO Results.txt"});
+    EXPECT_EQ(r.files(), (std::vector<std::string>{"ASIO Results.txt", "loopcheck-session.json"}));
     EXPECT_EQ(r.file("ASIO Results.txt"), "");
 }
 

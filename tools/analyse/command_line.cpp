@@ -21,7 +21,7 @@ bool readNumber(const std::string& text, Number& value)
 bool takesValue(const std::string& option)
 {
     for (const char* known : {"--rate", "--signal", "--frequency", "--max-extra-latency", "--outputs", "--bits",
-                              "--min-level", "--glitch-db", "--json", "--wav", "--plot"})
+                              "--min-level", "--glitch-db", "--json", "--wav", "--plot", "--session"})
         if (option == known) return true;
     return false;
 }
@@ -33,18 +33,22 @@ const char* usageText()
     return "usage: loopcheck-analyse [options] \"ASIO PCM(Run N).txt\"...\n"
            "Measures the round trip, checks the loopback and finds glitches in the harness's sample dumps.\n"
            "\n"
-           "  --rate HZ               sample rate of the runs (default 48000)\n"
+           "  --rate HZ               sample rate of the runs (default: the session record's, else 48000)\n"
            "  --signal KIND           staircase, pulse, sine or auto (default auto: from the data)\n"
            "  --frequency HZ          the sine's frequency (default: measured)\n"
            "  --max-extra-latency N   fail a round trip more than N samples off the reported latencies\n"
            "  --outputs N             number the inputs after N outputs, as the harness does\n"
-           "  --bits 16|32            full scale of the samples (default: from the data)\n"
+           "                          (default: the session record's output count)\n"
+           "  --bits 16|32            full scale of the samples (default: the session record's sample type,\n"
+           "                          else from the data)\n"
            "  --min-level DBFS        quieter inputs carry no usable signal (default -100)\n"
            "  --glitch-db DB          a sample this far from the fitted signal is a glitch (default -50)\n"
            "  --allow-silent          inputs without a usable signal do not fail\n"
            "  --json FILE             write every finding as JSON\n"
            "  --wav DIR               write each run's inputs as a WAV file into DIR\n"
            "  --plot FILE.png         draw each input around its onset and over the whole run\n"
+           "  --session FILE          the harness's session record (default: loopcheck-session.json\n"
+           "                          beside the dumps, when there is one)\n"
            "  --version               print the version and exit\n"
            "\n"
            "Exit status: 0 every input passed, 1 an input failed, 2 unusable input or output.\n";
@@ -103,6 +107,7 @@ bool parseCommandLine(int argc, const char* const* argv, CommandLine& line, std:
                 return false;
             }
             a.rate = number;
+            line.rateGiven = true;
         } else if (arg == "--signal") {
             if (value == "staircase") a.signal = SignalKind::staircase;
             else if (value == "pulse") a.signal = SignalKind::pulse;
@@ -149,6 +154,12 @@ bool parseCommandLine(int argc, const char* const* argv, CommandLine& line, std:
                 return false;
             }
             (arg == "--json" ? line.jsonFile : line.plotFile) = value;
+        } else if (arg == "--session") {
+            if (value.empty()) {
+                error = "--session needs a file name";
+                return false;
+            }
+            line.sessionFile = value;
         } else if (arg == "--wav") {
             if (value.empty()) {
                 error = "--wav needs a folder";

@@ -15,6 +15,8 @@ struct CommandLine {
     std::string wavFolder;
     std::string plotFile;
     int firstChannel = -1;  // --outputs: inputs numbered after that many outputs
+    bool rateGiven = false;  // --rate, which a session record's rate does not replace
+    std::string sessionFile;  // --session; empty: the record beside the dumps, if any
     bool help = false;
     bool version = false;
 };

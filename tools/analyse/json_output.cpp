@@ -77,7 +77,9 @@ json runJson(const RunResult& run)
               {"leadIn", run.leadIn},
               {"rows", run.rows},
               {"signal", signalKindName(run.signal)},
-              {"bits", run.bits}};
+              {"bits", run.bits},
+              {"flaggedByHarness", !run.harnessFlags.empty()},
+              {"harnessFlags", run.harnessFlags}};
     if (run.frequency) {
         j["frequency"] = *run.frequency;
         j["frequencyMeasured"] = run.frequencyEstimated;

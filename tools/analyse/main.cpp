@@ -17,6 +17,7 @@
 #include "analyse/output_names.h"
 #include "analyse/plot_output.h"
 #include "analysis/recording_analysis.h"
+#include "analyse/session_settings.h"
 #include "analyse/table_output.h"
 #include "analyse/wav_output.h"
 #include "control/build_version.h"
@@ -67,9 +68,20 @@ int main(int argc, char** argv)
     }
     if (!checkOutputNames(line, error)) return unusable(error);
 
+    SessionUse session;
+    std::vector<std::string> sessionWarnings;
+    if (!findSessionRecord(line, session, error, sessionWarnings)) return unusable(error);
+    applySessionRecord(session, line, sessionWarnings);
+    for (const std::string& w : sessionWarnings) std::cerr << "warning: " << w << "\n";
+
     ReadStatistics read;
     std::vector<RunResult> runs;
     for (const std::string& file : line.files) {
+        std::string stale;
+        if (!dumpOfSession(session, file, stale)) {
+            std::cerr << "warning: " << stale << "\n";
+            continue;
+        }
         // One dump in memory at a time: only its findings are kept.
         DumpData dump;
         std::vector<std::string> warnings;
@@ -89,12 +101,15 @@ int main(int argc, char** argv)
                             std::to_string(std::numeric_limits<int32_t>::max()) + ", the largest channel number");
 
         runs.push_back(analyseRun(dump, line.analysis, line.firstChannel));
+        failFlaggedRun(runs.back(), sessionFlags(session, runs.back().runNumber));
         if (!line.wavFolder.empty()) {
             std::string written;
             if (!writeRunWav(dump, runs.back().bits, line.analysis.rate, line.wavFolder, written, error))
                 return unusable(error);
         }
     }
+
+    if (runs.empty()) return unusable("no dump of the session in " + session.path + " was given");
 
     const std::vector<ChannelSummary> summary = summariseRuns(runs);
     const Verdict verdict = overallVerdict(runs);

@@ -101,6 +101,7 @@ void printTable(std::ostream& out, const std::vector<RunResult>& runs, const std
             << "-bit\n";
         out << "  reported latency: input " << run.inputLatency << " + output " << run.outputLatency << " = "
             << run.reportedLatency() << " samples (the lead-in of silence)\n";
+        for (const std::string& flag : run.harnessFlags) out << "  FAIL, flagged by the harness: " << flag << "\n";
         out << "  " << padded("input", width) << padded("dBFS", 11) << padded("round trip", 12) << padded("ms", 10)
             << padded("hidden", 8) << padded("faults", 8) << "result\n";
         for (const ChannelResult& ch : run.channels) printChannel(out, ch, width);

@@ -1,6 +1,7 @@
 #include "platform/report_file.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -29,4 +30,11 @@ std::FILE* createReportFile(const char* name, std::string& why)
         ::close(descriptor);
     }
     return file;
+}
+
+bool replaceReportFile(const char* temporary, const char* name, std::string& why)
+{
+    if (std::rename(temporary, name) == 0) return true;
+    why = std::strerror(errno);
+    return false;
 }

@@ -15,6 +15,8 @@ namespace {
 constexpr int64_t staircaseEvidence = 32;
 constexpr int64_t noisyStaircaseEvidence = 256;
 constexpr int64_t noiseTolerance = 160;
+// A staircase starts where its input wakes; this far on, none has.
+constexpr int64_t noisySearch = 262144;
 // A pulse train at one pulse per second keeps nearly every sample quiet.
 constexpr double pulseLoudFraction = 0.01;
 
@@ -72,8 +74,11 @@ ChannelFeatures measureChannel(const std::vector<int32_t>& samples)
             if (run > f.longestStaircase) f.longestStaircase = run;
             lastDirection = direction;
 
-            // Once an exact staircase has shown itself, a noisy one need not.
-            if (f.longestStaircase >= staircaseEvidence) continue;
+            // Once an exact staircase has shown itself, a noisy one need not;
+            // nor, long after the input woke, one that has not begun yet.
+            if (f.longestStaircase >= staircaseEvidence || f.longestNoisyStaircase >= noisyStaircaseEvidence ||
+                (f.firstNonzero >= 0 && p - f.firstNonzero > noisySearch))
+                continue;
             const int64_t deviation =
                 noisyStart >= 0
                     ? wrapped(v - samples[static_cast<size_t>(noisyStart)] - noisyDirection * 100 * (p - noisyStart))

@@ -17,7 +17,7 @@ struct AnalysisOptions {
     std::optional<int64_t> maxExtraLatency;  // samples; unlimited when absent
     int bits = 0;  // full scale of the samples: 16 or 32, 0 to tell from the data
     double minLevelDbfs = -100.0;  // a channel whose peak stays below carries no usable signal
-    double glitchDb = -40.0;  // a sample further than this from the fitted signal (re its amplitude) is a glitch
+    double glitchDb = -50.0;  // a sample further than this from the fitted signal (re its amplitude) is a glitch
     bool allowSilent = false;  // channels without a usable signal do not fail the verdict
 
     // The signal loops after one second: this many samples.

@@ -54,6 +54,9 @@ struct ChannelResult {
     std::vector<double> pulses;    // pulse signal: each pulse's refined position
     double amplitude = 0.0;        // sine: fitted amplitude; pulse: the first pulse's peak
     double snrDb = 0.0;            // sine: fitted amplitude over what the fit leaves
+    // Sine: how much faster the recording's clock ran than the playback's,
+    // where the phase was followed long enough to tell.
+    std::optional<double> driftPpm;
 
     FaultList faults;
     // Faults the signal cannot show, so that a pass vouches for the

@@ -15,6 +15,7 @@ const char* faultKindName(FaultKind kind)
     case FaultKind::inverted: return "inverted";
     case FaultKind::offset: return "offset";
     case FaultKind::discontinuity: return "discontinuity";
+    case FaultKind::beforeOnset: return "beforeOnset";
     }
     return "unknown";
 }

@@ -19,8 +19,9 @@ enum class FaultKind {
     inverted,       // the whole signal arrives with its polarity inverted
     offset,         // the whole signal arrives with a constant added
     discontinuity,  // samples that depart from the fitted signal
+    beforeOnset,    // samples in the silence before the signal's start
 };
-constexpr int faultKindCount = 7;
+constexpr int faultKindCount = 8;
 
 const char* faultKindName(FaultKind kind);
 

@@ -36,7 +36,11 @@ std::string describeFault(const Fault& f)
     case FaultKind::dropout: return "dropout of " + count(f.length, "sample") + " at " + at;
     case FaultKind::corrupted:
     case FaultKind::discontinuity:
-        return std::string(f.kind == FaultKind::corrupted ? "corrupted " : "discontinuity: ") + std::to_string(f.count) +
+    case FaultKind::beforeOnset:
+        return std::string(f.kind == FaultKind::corrupted       ? "corrupted "
+                           : f.kind == FaultKind::discontinuity ? "discontinuity: "
+                                                                : "signal before the onset: ") +
+               std::to_string(f.count) +
                " of " + count(f.length, "sample") + " from " + at + ", off by up to " + formatSamples(f.value);
     case FaultKind::inverted: return "inverted polarity from " + at;
     case FaultKind::offset: return "constant offset of " + formatSamples(f.value) + " from " + at;

@@ -29,30 +29,47 @@ public:
     void scan(int64_t from, int64_t to, int64_t anchor)
     {
         anchor_ = anchor;
-        int64_t p = std::max<int64_t>(from, 0);
+        // A dropout reported in the previous segment may reach into this one.
+        int64_t p = std::max<int64_t>({from, 0, resumeAt_});
         to = std::min(to, s_.count);
+        // The loop position advances with p; worked out afresh only where p
+        // or the anchor jumps.
+        int64_t position = loopPosition(p, anchor_, length_);
         while (p < to) {
-            const double expected = loop_[static_cast<size_t>(loopPosition(p, anchor_, length_))];
+            const size_t k = static_cast<size_t>(position);
+            const double expected = loop_[k];
             const int32_t v = s_.samples[p];
-            if (v == 0 && expected != 0.0) {
-                const int64_t end = zeroRunEnd(p, to);
+            if (v == 0 && (expected != 0.0 || s_.silentDropoutRun > 0)) {
+                // The run is followed past the segment's end: a dropout over
+                // a pulse's place is one dropout, not two.
+                const int64_t end = zeroRunEnd(p, s_.count);
                 if (reportDropout(p, end)) {
                     p = end;
+                    resumeAt_ = end;
+                    position = loopPosition(p, anchor_, length_);
                     continue;
                 }
             }
             const double deviation = v - expected;
-            if (std::fabs(deviation) > s_.threshold) {
+            if (std::fabs(deviation) > allowed(k)) {
                 deviating(p, deviation);
             } else if (++good_ >= settledAfter) {
                 badSince_ = -1;
             }
             ++p;
-            if (s_.relock && badSince_ >= 0 && badCount_ >= nextRelock_ && p + relockEvidence <= s_.count) tryRelock(p);
+            if (++position == length_) position = 0;
+            if (s_.relock && badSince_ >= 0 && badCount_ >= nextRelock_ && p + relockEvidence <= s_.count &&
+                tryRelock(p))
+                position = loopPosition(p, anchor_, length_);
         }
     }
 
 private:
+    double allowed(size_t k) const
+    {
+        return s_.looseness != nullptr && k < s_.looseness->size() ? s_.threshold + (*s_.looseness)[k] : s_.threshold;
+    }
+
     int64_t zeroRunEnd(int64_t p, int64_t to) const
     {
         int64_t end = p;
@@ -71,8 +88,9 @@ private:
                 last = p;
             }
         }
-        if (first < 0) return false;
-        if (!s_.dropoutsOnlyWhereLoud) {
+        const bool mute = s_.silentDropoutRun > 0 && to - from >= s_.silentDropoutRun;
+        if (first < 0 && !mute) return false;
+        if (!s_.dropoutsOnlyWhereLoud || mute) {
             first = from;
             last = to - 1;
         }
@@ -97,16 +115,18 @@ private:
     {
         bool audible = false;
         for (int64_t p = at; p < at + relockEvidence; ++p) {
-            const double expected = loop_[static_cast<size_t>(loopPosition(p, anchor, length_))];
-            if (std::fabs(s_.samples[p] - expected) > s_.threshold) return false;
+            const size_t k = static_cast<size_t>(loopPosition(p, anchor, length_));
+            const double expected = loop_[k];
+            if (std::fabs(s_.samples[p] - expected) > allowed(k)) return false;
             audible = audible || std::fabs(expected) > s_.threshold;
         }
         return audible;
     }
 
     // Looks for the shift that makes the signal fit again from p on: the
-    // smallest first. A shift forward means samples were inserted.
-    void tryRelock(int64_t p)
+    // smallest first. A shift forward means samples were inserted. True
+    // when the anchor moved.
+    bool tryRelock(int64_t p)
     {
         for (int64_t shift = 1; shift <= s_.maxSlip; ++shift) {
             for (const int64_t d : {shift, -shift}) {
@@ -115,13 +135,14 @@ private:
                 const FaultKind kind = d > 0 ? FaultKind::inserted : FaultKind::dropped;
                 faults_.add(Fault{kind, badSince_, shift, shift, 0.0});
                 badSince_ = -1;
-                return;
+                return true;
             }
         }
         // Not found (yet): wait twice as long before the next try, so a long
         // stretch of garbage costs little.
         nextRelock_ = std::min<int64_t>(nextRelock_ * 2, std::max<int64_t>(length_, relockAfter));
         badCount_ = 0;
+        return false;
     }
 
     const GlitchSearch& s_;
@@ -129,6 +150,7 @@ private:
     const int64_t length_;
     FaultList& faults_;
     int64_t anchor_ = 0;
+    int64_t resumeAt_ = 0;
     int64_t good_ = 0;
     int64_t badSince_ = -1;
     int64_t badCount_ = 0;

@@ -24,9 +24,15 @@ struct GlitchSearch {
     int64_t count = 0;
     const std::vector<double>* loop = nullptr;  // the expected signal, one loop
     double threshold = 0.0;                     // in sample units
+    // And this much on top at each loop position, where the model is close
+    // but not exact (a fitted pulse's ringing); null: nothing.
+    const std::vector<double>* looseness = nullptr;
     // A zero run's extent as a dropout: all of it, or only where the
     // expected signal is above the threshold (a pulse, mostly silence).
     bool dropoutsOnlyWhereLoud = false;
+    // Where the recording's noise never reads exactly zero, a run of zeros
+    // this long is a dropout in full even where the signal is silent; 0: never.
+    int64_t silentDropoutRun = 0;
     // Find the signal again after the stream slipped (samples dropped or
     // inserted) and report the slip; for a sine this is known only modulo
     // its period, the smallest slip that fits being reported.

@@ -22,14 +22,15 @@ namespace {
 // A pulse train keeps almost every sample quiet; more than this and the
 // input carries something else.
 constexpr double pulseLoudFraction = 0.01;
+// The fitted pulse is an ideal converter's; a real one rings a little
+// differently, by up to about this share of the pulse, this far either side.
+constexpr double pulseModelTolerance = 0.01;
+constexpr int64_t pulseRinging = 64;
 // How far a sine may slip and still be found again.
 constexpr int64_t largestSineSlip = 4096;
 // A sample this many noise deviations from the expected signal is a glitch,
 // not noise: Gaussian noise goes that far about once in 4e11 samples.
 constexpr double noiseDeviations = 7.0;
-// Samples after a sine's start that a converter's band limit leaves ringing
-// when the start falls between two samples.
-constexpr int64_t onsetRinging = 8;
 
 // The noise on a recording: the spread of its samples about the expected
 // signal over one loop. Each short block's median deviation, and of those
@@ -59,6 +60,19 @@ double noiseDeviation(const int32_t* samples, int64_t count, const std::vector<d
     const auto quartile = spreads.begin() + static_cast<std::ptrdiff_t>(spreads.size() / 4);
     std::nth_element(spreads.begin(), quartile, spreads.end());
     return *quartile / 0.6745;  // the median absolute deviation of Gaussian noise, in deviations
+}
+
+// The shortest run of zeros that noise cannot explain, from how often the
+// recording reads exactly zero (dropouts included, which errs towards
+// caution); 0 where zeros are common, as in a digital loop's silence.
+int64_t silentDropoutRun(const std::vector<int32_t>& samples)
+{
+    if (samples.empty()) return 0;
+    const auto zeros = std::count(samples.begin(), samples.end(), 0);
+    const double share = static_cast<double>(zeros) / static_cast<double>(samples.size());
+    if (share < 0.001) return 8;
+    if (share < 0.05) return 32;
+    return 0;
 }
 
 std::string decibels(double value)
@@ -119,8 +133,16 @@ void measureStaircase(ChannelResult& ch, const std::vector<int32_t>& samples, co
     }
     ch.status = ChannelStatus::usable;
     ch.onset = static_cast<double>(onset);
+    // Before its start the input should hold the silence's level, nothing else.
+    bool quietBefore = true;
+    for (int64_t p = 0; p < std::min(onset, n); ++p) {
+        const int64_t deviation = int64_t{samples[static_cast<size_t>(p)]} - model.offset;
+        if (deviation == 0) continue;
+        ch.faults.addSample(FaultKind::beforeOnset, p, static_cast<double>(deviation));
+        quietBefore = false;
+    }
     const StaircaseCheck check = checkStaircase(samples.data(), n, model, onset, ch.faults);
-    ch.bitExact = check.exact;
+    ch.bitExact = check.exact && quietBefore;
     ch.checkedSamples = check.checked;
 }
 
@@ -144,7 +166,10 @@ void measurePulse(ChannelResult& ch, const std::vector<int32_t>& samples, const 
     ch.onset = m.onset;
     ch.amplitude = m.height;
     ch.pulses = std::move(m.positions);
-    ch.unchecked = {"dropouts between pulses"};
+    // A converter's noise seldom reads exactly zero: there a long run of
+    // zeros is a dropout even between pulses, and the silence is checked.
+    const int64_t silentRun = silentDropoutRun(samples);
+    if (silentRun == 0) ch.unchecked = {"dropouts between pulses"};
 
     GlitchSearch search;
     search.samples = samples.data();
@@ -155,7 +180,16 @@ void measurePulse(ChannelResult& ch, const std::vector<int32_t>& samples, const 
         search.threshold = std::max(search.threshold,
                                     noiseDeviations * noiseDeviation(samples.data(), n, m.loop, m.segments.front().anchor,
                                                                      m.segments.front().start));
+    // The model rings a little differently from a real converter near the
+    // pulse: there the old fixed share of its height holds.
+    std::vector<double> looseness(m.loop.size(), 0.0);
+    for (int64_t k = -pulseRinging; k <= pulseRinging; ++k) {
+        const int64_t at = (k + static_cast<int64_t>(looseness.size())) % static_cast<int64_t>(looseness.size());
+        looseness[static_cast<size_t>(at)] = pulseModelTolerance * m.height;
+    }
+    search.looseness = &looseness;
     search.dropoutsOnlyWhereLoud = true;
+    search.silentDropoutRun = silentRun;
     findGlitches(search, m.segments, ch.faults);
     ch.checkedSamples = m.segments.empty() ? 0 : n - m.segments.front().start;
 }
@@ -170,7 +204,9 @@ void measureSineChannel(ChannelResult& ch, const std::vector<int32_t>& samples, 
     }
     const int64_t n = static_cast<int64_t>(samples.size());
     const int64_t loop = options.loopLength();
-    SineMeasurement m = measureSine(samples.data(), n, features.peak, *run.frequency, options.rate, loop);
+    const int64_t maxSlip = std::min(largestSineSlip, loop / 2);
+    SineMeasurement m = measureSine(samples.data(), n, features.peak, *run.frequency, run.frequencyEstimated,
+                                    options.rate, loop, maxSlip);
     if (!m.found) {
         ch.status = ChannelStatus::noSignal;
         ch.note = m.why;
@@ -180,9 +216,17 @@ void measureSineChannel(ChannelResult& ch, const std::vector<int32_t>& samples, 
     ch.onset = m.onset;
     ch.amplitude = m.fit.amplitude;
     ch.snrDb = m.snrDb;
+    if (m.driftMeasured) ch.driftPpm = m.driftPpm();
     if (m.startLost)
         ch.doubt = "the sine's start was lost: its round trip is known only up to whole periods of " +
                    std::to_string(std::llround(options.rate / *run.frequency)) + " samples";
+    if (!m.candidates.empty()) {
+        std::string list;
+        for (size_t i = 0; i < m.candidates.size(); ++i)
+            list += (i == 0 ? "" : i + 1 == m.candidates.size() ? " or " : ", ") +
+                    formatSamples(m.candidates[i] - static_cast<double>(run.leadIn));
+        ch.doubt = "the sine's period cannot be told from its start: its round trip is " + list + " samples";
+    }
     if (m.inverted) {
         const int64_t at = std::max<int64_t>(0, static_cast<int64_t>(std::floor(m.onset)));
         ch.faults.add(Fault{FaultKind::inverted, at, n - at, 0, 0.0});
@@ -193,14 +237,14 @@ void measureSineChannel(ChannelResult& ch, const std::vector<int32_t>& samples, 
     search.count = n;
     search.loop = &m.loop;
     search.relock = true;
-    search.maxSlip = std::min(largestSineSlip, loop / 2);
+    search.maxSlip = maxSlip;
     // The loop starts at the onset's whole sample; the check at the first
     // sample the sine reached, since before it the input was silent, and
     // past the ringing of a start between samples, which is no glitch.
-    const int64_t anchor = static_cast<int64_t>(std::floor(m.onset));
+    const int64_t anchor = m.loopAnchor;
     const int64_t reached = std::max<int64_t>(0, static_cast<int64_t>(std::ceil(m.onset - 0.01)));
     const bool between = std::fabs(m.onset - std::round(m.onset)) > 0.01;
-    const int64_t first = between ? reached + onsetRinging : reached;
+    const int64_t first = between ? reached + m.ringing : reached;
     // Through an analog loop the noise, not the level, decides what a
     // glitch is.
     search.threshold = std::max(std::pow(10.0, options.glitchDb / 20.0) * m.fit.amplitude,

@@ -10,10 +10,13 @@ namespace {
 
 // Consecutive staircase steps needed before a channel counts as carrying
 // one; more when noise keeps the steps from being exact, all within
-// noiseTolerance of a staircase from the stretch's first sample.
+// noiseTolerance of the staircase that fits the stretch so far (its level
+// the stretch's average, so that no one noisy sample sets it).
 constexpr int64_t staircaseEvidence = 32;
 constexpr int64_t noisyStaircaseEvidence = 256;
-constexpr int64_t noiseTolerance = 80;
+constexpr int64_t noiseTolerance = 160;
+// A staircase starts where its input wakes; this far on, none has.
+constexpr int64_t noisySearch = 262144;
 // A pulse train at one pulse per second keeps nearly every sample quiet.
 constexpr double pulseLoudFraction = 0.01;
 
@@ -22,18 +25,17 @@ constexpr double pulseLoudFraction = 0.01;
 // 2^16.
 int staircaseStep(int64_t difference, int64_t tolerance)
 {
-    const int64_t m = ((difference % 65536) + 65536) % 65536;
+    const int64_t m = difference & 0xFFFF;  // modulo 2^16, never negative
     if (m >= 100 - tolerance && m <= 100 + tolerance) return 1;
     if (m >= 65536 - 100 - tolerance && m <= 65536 - 100 + tolerance) return -1;
     return 0;
 }
 
-// Distance of a difference from 0 modulo 2^16.
-int64_t wrappedDistance(int64_t difference)
+// A difference modulo 2^16, as the nearest to 0.
+int64_t wrapped(int64_t difference)
 {
-    int64_t m = ((difference % 65536) + 65536) % 65536;
-    if (m >= 32768) m -= 65536;
-    return m < 0 ? -m : m;
+    const int64_t m = difference & 0xFFFF;
+    return m >= 32768 ? m - 65536 : m;
 }
 
 }  // namespace
@@ -58,6 +60,8 @@ ChannelFeatures measureChannel(const std::vector<int32_t>& samples)
     int lastDirection = 0;
     int64_t noisyStart = -1;
     int noisyDirection = 0;
+    int64_t noisySum = 0;  // the stretch's deviations from its first sample's staircase
+    int64_t noisyCount = 0;
     for (int64_t p = 0; p < n; ++p) {
         const int64_t v = samples[static_cast<size_t>(p)];
         const int64_t m = v < 0 ? -v : v;
@@ -70,14 +74,27 @@ ChannelFeatures measureChannel(const std::vector<int32_t>& samples)
             if (run > f.longestStaircase) f.longestStaircase = run;
             lastDirection = direction;
 
-            const bool staysNear =
-                noisyStart >= 0 && wrappedDistance(v - samples[static_cast<size_t>(noisyStart)] -
-                                                   noisyDirection * 100 * (p - noisyStart)) <= noiseTolerance;
-            if (staysNear) {
+            // Once an exact staircase has shown itself, a noisy one need not;
+            // nor, long after the input woke, one that has not begun yet.
+            if (f.longestStaircase >= staircaseEvidence || f.longestNoisyStaircase >= noisyStaircaseEvidence ||
+                (f.firstNonzero >= 0 && p - f.firstNonzero > noisySearch))
+                continue;
+            const int64_t deviation =
+                noisyStart >= 0
+                    ? wrapped(v - samples[static_cast<size_t>(noisyStart)] - noisyDirection * 100 * (p - noisyStart))
+                    : 0;
+            // Against the stretch's average, scaled by its count: no division
+            // on every sample.
+            const int64_t off = deviation * noisyCount - noisySum;
+            if (noisyStart >= 0 && (off < 0 ? -off : off) <= noiseTolerance * noisyCount) {
                 f.longestNoisyStaircase = std::max(f.longestNoisyStaircase, p - noisyStart);
+                noisySum += deviation;
+                ++noisyCount;
             } else {
                 noisyDirection = staircaseStep(v - previous, noiseTolerance);
                 noisyStart = noisyDirection != 0 ? p - 1 : -1;
+                noisySum = 0;
+                noisyCount = 1;  // the first sample, deviating by 0
             }
         }
     }

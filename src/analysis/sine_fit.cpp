@@ -36,6 +36,7 @@ SineFit fitPass(const int32_t* samples, int64_t from, int64_t to, double omega, 
     // sin and cos for every sample.
     double m[3][3] = {};
     double r[3] = {};
+    double power = 0.0;
     const double cw = std::cos(omega), sw = std::sin(omega);
     double s = 0.0, c = 1.0;
     int64_t used = 0;
@@ -47,6 +48,7 @@ SineFit fitPass(const int32_t* samples, int64_t from, int64_t to, double omega, 
         }
         const double v = samples[p];
         if (keep(p, s, c)) {
+            power += v * v;
             m[0][0] += s * s;
             m[0][1] += s * c;
             m[0][2] += s;
@@ -74,20 +76,28 @@ SineFit fitPass(const int32_t* samples, int64_t from, int64_t to, double omega, 
     fit.dc = x[2];
     fit.explained = x[0] * r[0] + x[1] * r[1] + x[2] * r[2];
     fit.used = used;
+    // What the fit leaves, from the sums alone.
+    fit.residualRms = std::sqrt(std::max(0.0, power - fit.explained) / static_cast<double>(used));
     return fit;
-}
-
-double modelAt(const SineFit& fit, double omega, int64_t offset)
-{
-    return fit.amplitude * std::sin(omega * static_cast<double>(offset) + fit.phase) + fit.dc;
 }
 
 void measureResidual(const int32_t* samples, int64_t from, int64_t to, double omega, SineFit& fit, double outlier)
 {
+    // The model's angle advances by a rotation, as in the fit.
+    const double cw = std::cos(omega), sw = std::sin(omega);
+    double s = 0.0, c = 1.0;
     double sum = 0.0;
     int64_t n = 0;
     for (int64_t p = from; p < to; ++p) {
-        const double e = samples[p] - modelAt(fit, omega, p - from);
+        if ((p - from) % 4096 == 0) {
+            const double angle = omega * static_cast<double>(p - from) + fit.phase;
+            s = std::sin(angle);
+            c = std::cos(angle);
+        }
+        const double e = samples[p] - (fit.amplitude * s + fit.dc);
+        const double ns = s * cw + c * sw;
+        c = c * cw - s * sw;
+        s = ns;
         if (outlier > 0.0 && std::fabs(e) > outlier) continue;
         sum += e * e;
         ++n;
@@ -102,10 +112,7 @@ SineFit fitSine(const int32_t* samples, int64_t from, int64_t to, double omega, 
     // Exact zeros are left out: a sine passes through zero between samples
     // as a rule, and a dropout's zeros would pull the fit down.
     SineFit fit = fitPass(samples, from, to, omega, [&](int64_t p, double, double) { return samples[p] != 0; });
-    if (!fit.valid || outlier <= 0.0) {
-        if (fit.valid) measureResidual(samples, from, to, omega, fit, 0.0);
-        return fit;
-    }
+    if (!fit.valid || outlier <= 0.0) return fit;
     const SineFit first = fit;
     SineFit second = fitPass(samples, from, to, omega, [&](int64_t p, double s, double c) {
         const double model =
@@ -154,7 +161,7 @@ double estimateSineFrequency(const int32_t* samples, int64_t from, int64_t to, d
 
     // Within a lobe's width of the count the share of the samples a fit
     // explains has one peak, at the frequency itself.
-    const int64_t span = std::min<int64_t>(to - from, static_cast<int64_t>(rate));
+    const int64_t span = std::min<int64_t>(to - from, static_cast<int64_t>(rate / 4.0));
     const double width = 1.0 / static_cast<double>(span);
     double lo = perSample - width, hi = perSample + width;
     // Zeros are left out: a dropout would pull the peak aside.
@@ -166,7 +173,7 @@ double estimateSineFrequency(const int32_t* samples, int64_t from, int64_t to, d
     const double golden = (std::sqrt(5.0) - 1.0) / 2.0;
     double a = hi - golden * (hi - lo), b = lo + golden * (hi - lo);
     double fa = strength(a), fb = strength(b);
-    for (int i = 0; i < 60 && hi - lo > 1e-12; ++i) {
+    for (int i = 0; i < 60 && hi - lo > 1e-10; ++i) {
         if (fa < fb) {
             lo = a;
             a = b;

@@ -17,17 +17,26 @@ constexpr int64_t noisyLocateEvidence = 64;
 constexpr int64_t resyncEvidence = 4;
 // Offsets tried when the silence before the signal does not give it.
 constexpr int64_t largestGuessedOffset = 50;
-// How far from the staircase a noisy sample may lie while locating it.
+// How far from the staircase a noisy sample may lie while locating it:
+// a little noise first, then as much as a converter's (more than half a
+// step, so the nearest step is not always the right one, and the step is
+// then chosen by the whole stretch).
 constexpr int64_t noiseTolerance = 40;
+constexpr int64_t loudNoiseTolerance = 160;
+constexpr int64_t loudNoiseEvidence = 256;
+constexpr int64_t loudNoiseStride = 8;
 
-// +1 for a step up the staircase, -1 for one down, 0 for anything else;
-// `tolerance` allows for noise on both samples. Judged modulo 2^16, where
-// a 16-bit staircase wraps.
-int direction(int64_t difference, int64_t tolerance)
+// +1 for `stride` steps up the staircase, -1 for as many down, 0 for
+// anything else; `tolerance` allows for noise on both samples. Judged
+// modulo 2^16, where a 16-bit staircase wraps. Loud noise on neighbours
+// would make many a single step look like none, or like one down: then
+// the steps are judged several at a time.
+int directionOver(int64_t difference, int64_t stride, int64_t tolerance)
 {
     const int64_t m = StaircaseModel::floorMod(difference, 65536);
-    if (m >= 100 - 2 * tolerance && m <= 100 + 2 * tolerance) return 1;
-    if (m >= 65536 - 100 - 2 * tolerance && m <= 65536 - 100 + 2 * tolerance) return -1;
+    const int64_t rise = 100 * stride;
+    if (m >= rise - 2 * tolerance && m <= rise + 2 * tolerance) return 1;
+    if (m >= 65536 - rise - 2 * tolerance && m <= 65536 - rise + 2 * tolerance) return -1;
     return 0;
 }
 
@@ -134,6 +143,53 @@ std::vector<int64_t> offsetCandidates(const int32_t* samples, int64_t q, int64_t
     return offsets;
 }
 
+// Of the steps near `step`, the one the stretch from q fits best, by the
+// sum of its squared deviations.
+int64_t bestFittingStep(const int32_t* samples, int64_t count, const StaircaseModel& model, int64_t q, int64_t step,
+                        int64_t span)
+{
+    int64_t best = step;
+    double bestError = -1.0;
+    for (int64_t s = step - 3; s <= step + 3; ++s) {
+        double error = 0.0;
+        for (int64_t p = q, index = s; p < std::min(count, q + span); ++p, ++index) {
+            const double d = static_cast<double>(distance(samples[p], model.valueAt(index), model.bits));
+            error += d * d;
+        }
+        if (bestError < 0.0 || error < bestError) {
+            bestError = error;
+            best = s;
+        }
+    }
+    return best;
+}
+
+// Of the steps within `reach` of `hint` whose value lies within `tolerance`
+// of samples[q], the one the stretch from q fits best. 16-bit values come
+// back every 655 steps or so within a few units (655 x 100 is 36 short of
+// 2^16), so only the whole stretch tells them apart.
+bool stepNearHint(const int32_t* samples, int64_t count, const StaircaseModel& model, int64_t q, int64_t hint,
+                  int64_t tolerance, int64_t span, int64_t& step)
+{
+    constexpr int64_t reach = 700;
+    bool found = false;
+    double bestError = 0.0;
+    for (int64_t s = hint - reach; s <= hint + reach; ++s) {
+        if (s < 0 || distance(samples[q], model.valueAt(s), model.bits) > tolerance) continue;
+        double error = 0.0;
+        for (int64_t p = q, index = s; p < std::min(count, q + span); ++p, ++index) {
+            const double d = static_cast<double>(distance(samples[p], model.valueAt(index), model.bits));
+            error += d * d;
+        }
+        if (!found || error < bestError) {
+            found = true;
+            bestError = error;
+            step = s;
+        }
+    }
+    return found;
+}
+
 bool allZero(const int32_t* samples, int64_t from, int64_t to)
 {
     return std::all_of(samples + from, samples + to, [](int32_t v) { return v == 0; });
@@ -145,13 +201,18 @@ bool locateStaircase(const int32_t* samples, int64_t count, StaircaseModel& mode
 {
     // An exact stretch first; then one that is only near the staircase, so
     // that a noisy loopback still gives its latency.
-    for (const int64_t tolerance : {int64_t{0}, noiseTolerance}) {
-        const int64_t evidence = tolerance == 0 ? locateEvidence : noisyLocateEvidence;
+    for (const int64_t tolerance : {int64_t{0}, noiseTolerance, loudNoiseTolerance}) {
+        const int64_t evidence = tolerance == 0                ? locateEvidence
+                                 : tolerance == noiseTolerance ? noisyLocateEvidence
+                                                               : loudNoiseEvidence;
         int64_t run = 0;
+        int64_t runStart = 0;
         int lastDirection = 0;
-        for (int64_t p = 1; p < count; ++p) {
-            const int d = direction(int64_t{samples[p]} - int64_t{samples[p - 1]}, tolerance);
+        const int64_t stride = tolerance == loudNoiseTolerance ? loudNoiseStride : 1;
+        for (int64_t p = stride; p < count; ++p) {
+            const int d = directionOver(int64_t{samples[p]} - int64_t{samples[p - stride]}, stride, tolerance);
             run = d != 0 && d == lastDirection ? run + 1 : (d != 0 ? 1 : 0);
+            if (run == 1) runStart = p - stride;
             lastDirection = d;
             if (run < evidence) continue;
 
@@ -160,8 +221,15 @@ bool locateStaircase(const int32_t* samples, int64_t count, StaircaseModel& mode
             for (int64_t c : offsetCandidates(samples, q, tolerance)) {
                 model.offset = c;
                 int64_t step = 0;
-                if (stepWithin(model, samples[q], tolerance, step) &&
-                    followsWithin(samples, count, model, q, step, evidence + 1, tolerance)) {
+                if (tolerance == loudNoiseTolerance && model.bits == 16) {
+                    // Under loud noise a 16-bit value fits steps all over the
+                    // loop: the one near where the stretch began is meant.
+                    if (!stepNearHint(samples, count, model, q, q - runStart, tolerance, evidence + 1, step)) continue;
+                } else {
+                    if (!stepWithin(model, samples[q], tolerance, step)) continue;
+                    if (tolerance > 0) step = bestFittingStep(samples, count, model, q, step, evidence + 1);
+                }
+                if (followsWithin(samples, count, model, q, step, evidence + 1, tolerance)) {
                     onset = q - step;
                     return true;
                 }

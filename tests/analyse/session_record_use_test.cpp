@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "analog_loop.h"
 #include "analyser_process.h"
 #include "harness_runner.h"
 #include "synthetic_dump.h"
@@ -165,6 +166,37 @@ TEST_F(AnalyserWithRecord, TheRecordReplacesDefaultsAndOptionsThatDisagreeWinWit
         ASSERT_FALSE(j.is_discarded()) << r.out << r.err;
         EXPECT_EQ(j["options"]["rate"], c.rate);
     }
+}
+
+// The sine the harness played is told by the record, so a clock difference
+// between the loop's two ends is measured against it: a frequency measured
+// from the recording would carry the difference and, above 1 kHz, may be
+// taken for the wrong whole number of hertz.
+TEST_F(AnalyserWithRecord, TheRecordedSineFrequencyIsWhatTheDriftIsToldAgainst)
+{
+    analog::Loop loop;
+    loop.frequency = 2997.0;
+    loop.ppm = 300.0;
+    loop.rows = 96000;
+    loop.snrDb = 60.0;
+    const std::string dump = synthetic::writeDump(folder.path(), 0, analog::run(loop));
+    json record = sessionRecord({recordedRun(0)});
+    record["answers"]["frequencyHz"] = 2997.0;
+    record["answers"]["signal"] = "sine";
+    writeRecord(record);
+    const AnalyserResult r = runAnalyser({dump, "--json", path("a.json")});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(r.err, "");
+    const json j = json::parse(readFile(path("a.json")), nullptr, false);
+    ASSERT_FALSE(j.is_discarded()) << r.out << r.err;
+    const json& input = j["runs"][0]["channels"][0];
+    ASSERT_TRUE(input.contains("driftPpm")) << input.dump();
+    EXPECT_NEAR(input["driftPpm"].get<double>(), 300.0, 1.0);
+    EXPECT_NE(r.out.find("clock +300.0 ppm"), std::string::npos) << r.out;
+
+    const AnalyserResult given = runAnalyser({dump, "--frequency", "2996", "--json", path("b.json")});
+    EXPECT_EQ(given.err, "warning: --frequency 2996 disagrees with the session record's 2997 Hz (" +
+                             path("loopcheck-session.json") + "); --frequency is used\n");
 }
 
 TEST_F(AnalyserWithRecord, ADumpOfAnotherSessionIsNamedAndLeftOut)

@@ -42,7 +42,7 @@ const char* usageText()
            "  --bits 16|32            full scale of the samples (default: the session record's sample type,\n"
            "                          else from the data)\n"
            "  --min-level DBFS        quieter inputs carry no usable signal (default -100)\n"
-           "  --glitch-db DB          a sample this far from the fitted signal is a glitch (default -40)\n"
+           "  --glitch-db DB          a sample this far from the fitted signal is a glitch (default -50)\n"
            "  --allow-silent          inputs without a usable signal do not fail\n"
            "  --json FILE             write every finding as JSON\n"
            "  --wav DIR               write each run's inputs as a WAV file into DIR\n"

@@ -18,7 +18,7 @@ json number(double value) { return std::isfinite(value) ? json(value) : json(nul
 json faultJson(const Fault& f)
 {
     json j = {{"kind", faultKindName(f.kind)}, {"position", f.position}, {"length", f.length}};
-    if (f.kind == FaultKind::corrupted || f.kind == FaultKind::discontinuity) {
+    if (f.kind == FaultKind::corrupted || f.kind == FaultKind::discontinuity || f.kind == FaultKind::beforeOnset) {
         j["wrongSamples"] = f.count;
         j["largestDeviation"] = f.value;
     }
@@ -52,6 +52,7 @@ json channelJson(const ChannelResult& ch)
     if (!ch.pulses.empty()) j["pulses"] = ch.pulses;
     if (ch.amplitude > 0.0) j["amplitude"] = ch.amplitude;
     if (ch.snrDb > 0.0) j["snrDb"] = ch.snrDb;
+    if (ch.driftPpm) j["driftPpm"] = *ch.driftPpm;
 
     json counts = json::object();
     for (int k = 0; k < faultKindCount; ++k) {

@@ -165,6 +165,17 @@ bool readRecord(const json& document, SessionRecord& record, std::string& error)
     }
     record.rate = rate->get<double>();
 
+    // The sine's frequency as the operator gave it (0 for the pulse, -1 for
+    // the staircase); older or hand-made records may lack it.
+    const json* answers = field(document, "answers");
+    if (answers != nullptr && answers->is_object()) {
+        const json* frequency = field(*answers, "frequencyHz");
+        if (frequency != nullptr && frequency->is_number()) {
+            const double hz = frequency->get<double>();
+            if (hz > 0.0 && hz < 1e7) record.sineFrequency = hz;
+        }
+    }
+
     std::optional<int64_t> outputs;
     if (!readWhole(document, "outputChannels", 0, std::numeric_limits<int32_t>::max(), true, outputs, error))
         return false;

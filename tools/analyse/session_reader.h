@@ -24,6 +24,7 @@ struct SessionRecord {
     std::optional<double> rate;           // Hz
     std::optional<int32_t> sampleType;    // the driver's sample type number
     std::optional<int32_t> outputs;       // output channels the harness numbered the inputs after
+    std::optional<double> sineFrequency;  // Hz, when the session played a sine
     std::vector<RecordedRun> runs;
 
     // The run of that number, or null when the record has none.

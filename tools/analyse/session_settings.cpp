@@ -75,6 +75,15 @@ void applySessionRecord(const SessionUse& use, CommandLine& line, std::vector<st
                                " disagrees with the session record's " + std::to_string(*r.outputs) +
                                " outputs (" + use.path + "); --outputs is used");
     }
+    // The frequency the harness played, so that a clock difference is told
+    // against it rather than hidden in a measured one.
+    if (r.sineFrequency) {
+        if (!a.frequency)
+            a.frequency = *r.sineFrequency;
+        else if (std::fabs(*a.frequency - *r.sineFrequency) > 1e-9)
+            warnings.push_back("--frequency " + numberText(*a.frequency) + " disagrees with the session record's " +
+                               numberText(*r.sineFrequency) + " Hz (" + use.path + "); --frequency is used");
+    }
     const int bits = r.sampleType ? bitsOfSampleType(*r.sampleType) : 0;
     if (bits != 0) {
         if (a.bits == 0)

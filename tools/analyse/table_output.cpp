@@ -57,6 +57,8 @@ void printChannel(std::ostream& out, const ChannelResult& ch, size_t labelWidth)
     if (ch.bitExact) out << (*ch.bitExact ? "  bit-exact" : "  not bit-exact");
     if (!ch.pulses.empty()) out << "  " << ch.pulses.size() << (ch.pulses.size() == 1 ? " pulse" : " pulses");
     if (ch.snrDb > 0.0) out << "  SNR " << format("%.1f", std::min(ch.snrDb, 199.0)) << " dB";
+    // A digital loop shares one clock: only a drift that shows is told.
+    if (ch.driftPpm && std::fabs(*ch.driftPpm) >= 0.05) out << "  clock " << format("%+.1f", *ch.driftPpm) << " ppm";
     out << "\n";
     const auto& faults = ch.faults.entries();
     for (size_t i = 0; i < faults.size() && i < listedFaults; ++i) out << "      " << describeFault(faults[i]) << "\n";

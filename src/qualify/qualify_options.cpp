@@ -36,6 +36,7 @@ bool finiteNumber(const std::string& text, double& value)
 constexpr double highestRate = 10000000.0;
 constexpr int32_t largestSize = 1 << 24;
 constexpr size_t mostItems = 64;
+constexpr int32_t mostSteps = 256;
 
 bool isPowerOfTwo(int64_t n) { return n > 0 && (n & (n - 1)) == 0; }
 
@@ -141,7 +142,8 @@ std::vector<int32_t> qualifiedSizes(SizeChoice choice, const std::vector<int32_t
     if (minimum > 0 && maximum <= largestSize) {
         if (choice == SizeChoice::all && granularity > 0) {
             // Every step, but never more than a table can show.
-            for (int64_t size = minimum; size <= maximum && sizes.size() < 256; size += granularity)
+            int32_t steps = 0;
+            for (int64_t size = minimum; size <= maximum && steps < mostSteps; size += granularity, ++steps)
                 sizes.push_back(static_cast<int32_t>(size));
         } else {
             for (int64_t size = 1; size <= maximum; size *= 2)

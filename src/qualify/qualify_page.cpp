@@ -45,7 +45,7 @@ const char* style =
     "body{font-family:sans-serif;margin:1.5em;color:#222}"
     "h1.passed{color:#1a7f37}h1.failed,h1.interrupted{color:#b42318}h1.not-qualified{color:#8a6d00}"
     "table{border-collapse:collapse;margin:1em 0}th,td{border:1px solid #ccc;padding:.25em .6em;text-align:right}"
-    "th{background:#f3f3f3}td.verdict{text-align:left;font-weight:bold}"
+    "th{background:#f3f3f3}td.verdict{text-align:left;font-weight:bold;white-space:nowrap}"
     "tr.passed td.verdict{color:#1a7f37}tr.failed td.verdict,tr.interrupted td.verdict{color:#b42318}"
     "tr.not-offered td,tr.not-run td{color:#888}"
     "section.cell{border-left:4px solid #b42318;padding-left:1em;margin:1em 0}"

@@ -98,7 +98,7 @@ std::string joined(const std::vector<std::string>& parts)
 }
 
 // The cell's figures and verdict from its runs.
-void judgeCell(QualifyCell& cell, const QualifyOptions& options)
+void judgeCell(QualifyCell& cell)
 {
     size_t dropped = 0;
     std::map<int, std::set<long long>> roundTrips;  // by input column, whole samples
@@ -140,7 +140,6 @@ void judgeCell(QualifyCell& cell, const QualifyOptions& options)
                    dropped);
     }
     if (dropped > 0) cell.failures.push_back("and " + std::to_string(dropped) + " more");
-    (void)options;
     cell.verdict = cell.failures.empty() ? CellVerdict::passed : CellVerdict::failed;
 }
 
@@ -202,7 +201,7 @@ private:
     bool qualifyRate(double rate, size_t& cellNumber);
     bool qualifyCell(QualifyCell& cell, size_t cellNumber);
     void streamRun(QualifyCell& cell, QualifyRun& run, int32_t durationMs);
-    std::string progressLabel(const QualifyCell& cell, size_t cellNumber, size_t cellsLeft) const;
+    std::string progressLabel(const QualifyCell& cell, size_t cellNumber, int32_t run) const;
 
     IASIO& driver_;
     const QualifyOptions& options_;
@@ -315,9 +314,13 @@ bool Qualification::qualifyRate(double rate, size_t& cellNumber)
     return true;
 }
 
-std::string Qualification::progressLabel(const QualifyCell& cell, size_t cellNumber, size_t cellsLeft) const
+// The time left counts every cell not yet begun as offered: which are is
+// found out only on the way.
+std::string Qualification::progressLabel(const QualifyCell& cell, size_t cellNumber, int32_t run) const
 {
-    const double secondsLeft = static_cast<double>(cellsLeft) * options_.runs * options_.seconds;
+    const size_t cellsLeft = report_.cells.size() - cellNumber;
+    const double runsLeft = static_cast<double>(cellsLeft) * options_.runs - run;
+    const double secondsLeft = runsLeft * options_.seconds;
     return "cell " + std::to_string(cellNumber + 1) + " of " + std::to_string(report_.cells.size()) + " (" +
            cellName(cell) + "), about " + std::to_string(static_cast<long long>(std::ceil(secondsLeft))) +
            " s left: ";
@@ -379,8 +382,7 @@ bool Qualification::qualifyCell(QualifyCell& cell, size_t cellNumber)
         console::warning(cellName(cell), ": ", cell.failures.back());
     } else {
         for (int32_t number = 0; number < options_.runs && interruptionStatus() == 0; ++number) {
-            const size_t cellsLeft = report_.cells.size() - cellNumber;
-            setProgressLabel(progressLabel(cell, cellNumber, cellsLeft));
+            setProgressLabel(progressLabel(cell, cellNumber, number));
             QualifyRun run;
             run.number = number;
             run.signal = runSignal(options_, report_.sampleType, number);
@@ -396,7 +398,7 @@ bool Qualification::qualifyCell(QualifyCell& cell, size_t cellNumber)
         cell.verdict = CellVerdict::interrupted;
         return false;
     }
-    if (reserved) judgeCell(cell, options_);
+    if (reserved) judgeCell(cell);
     return true;
 }
 

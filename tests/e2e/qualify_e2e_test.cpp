@@ -5,7 +5,10 @@
 // a real JUnit reader and a real browser and compared with it.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -297,6 +300,46 @@ TEST(Qualify, AReportFolderThatCannotBeMadeEndsWith2BeforeAnythingStreams)
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(firstLine(r.err).rfind("error: the report folder cannot be written: taken/report", 0), 0u) << r.err;
     EXPECT_EQ(r.out, "");
+}
+
+TEST(Qualify, AProgressLineShowsTheCellTheTimeLeftAndTheRunOnATerminalOnly)
+{
+    if (wineRunner() != nullptr) GTEST_SKIP() << "the terminal is given to the native build's process";
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    RunStaging staging;
+    staging.arguments = {"--qualify", "0", "--report", "qualified", "--rates", "48000", "--buffers", "64,256",
+                         "--runs", "2", "--seconds", "0.4"};
+    staging.inHarnessProcess = [&] { return dup2(slave, 2) == 2; };
+    std::string shown;
+    staging.whileRunning = [&](int, const std::string&) {
+        // Once the harness has the terminal, the line ends for the reader
+        // when the harness's side is gone.
+        close(slave);
+        slave = -1;
+        char buffer[4096];
+        for (;;) {
+            pollfd ready{master, POLLIN, 0};
+            if (poll(&ready, 1, 30000) <= 0) break;
+            const ssize_t n = read(master, buffer, sizeof buffer);
+            if (n <= 0) break;
+            shown.append(buffer, static_cast<size_t>(n));
+        }
+    };
+    const HarnessResult r = NativeRunner().run("", {driver("Progress", 12)}, staging);
+    if (slave >= 0) close(slave);
+    close(master);
+    EXPECT_EQ(r.exitCode, 0) << shown;
+    EXPECT_NE(shown.find("cell 1 of 2 (48000 Hz, 64 samples), about 2 s left: run 1 of 2 ["), std::string::npos)
+        << shown;
+    EXPECT_NE(shown.find("cell 2 of 2 (48000 Hz, 256 samples), about 1 s left: run 2 of 2 ["), std::string::npos)
+        << shown;
+    EXPECT_EQ(r.out.find("cell 1 of 2"), std::string::npos) << r.out;
+    // Without a terminal there is no such line.
+    NativeRunner native;
+    const Qualification plain = qualify(native, {driver("Progress", 12)},
+                                        {"--rates", "48000", "--buffers", "64", "--runs", "1", "--seconds", "0.2"});
+    EXPECT_EQ(plain.result.err, "");
 }
 
 // Whether process pid has a handler of its own for SIGINT.

@@ -234,7 +234,8 @@ int runCommandLine(int argc, char** argv, std::istream& in)
     if (line.secondsGiven && line.probe < 0 && line.qualify < 0)
         return usageError(app, "--seconds needs --probe or --qualify");
     if (line.qualify >= 0) {
-        if (line.json) return usageError(app, "--json does not go with --qualify, which writes its JSON into the report folder");
+        if (line.json)
+            return usageError(app, "--json does not go with --qualify, which writes its JSON into the report folder");
         return runQualification(app, line);
     }
     if (line.probe < 0)

@@ -504,7 +504,8 @@ const char* cellVerdictName(CellVerdict verdict)
 int32_t QualifyReport::offeredCells() const
 {
     int32_t n = 0;
-    for (const QualifyCell& cell : cells) n += cell.verdict == CellVerdict::passed || cell.verdict == CellVerdict::failed;
+    for (const QualifyCell& cell : cells)
+        n += cell.verdict == CellVerdict::passed || cell.verdict == CellVerdict::failed;
     return n;
 }
 
@@ -541,7 +542,8 @@ void qualifyInstalledDriver(int32_t index, const QualifyOptions& options, Qualif
     testState.currentDriver = nullptr;
     if (opened != 0 || driver == nullptr) {
         report.error = registry.lastOpenError();
-        if (report.error.empty()) report.error = "the driver could not be created (result " + std::to_string(opened) + ")";
+        if (report.error.empty())
+            report.error = "the driver could not be created (result " + std::to_string(opened) + ")";
         report.error = "driver " + std::to_string(index) + " could not be opened: " + report.error;
         return;
     }

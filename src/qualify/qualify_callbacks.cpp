@@ -65,7 +65,7 @@ ASIOLong quietAsioMessage(ASIOLong selector, ASIOLong value, void*, double*)
     TestState& s = testState;
     switch (selector) {
     case kAsioSelectorSupported:
-        return (value == kAsioEngineVersion || value == kAsioLatenciesChanged || value == kAsioSupportsTimeInfo) ? 1 : 0;
+        return value == kAsioEngineVersion || value == kAsioLatenciesChanged || value == kAsioSupportsTimeInfo;
     case kAsioEngineVersion:
         s.timeInfoMode.store(true, std::memory_order_relaxed);
         return 2;

@@ -223,13 +223,15 @@ std::string qualifyPage(const QualifyReport& report)
 {
     std::ostringstream page;
     const std::string verdict = report.verdict();
-    const std::string title = "loopcheck qualification of " + (report.driverName.empty() ? report.registryName : report.driverName);
+    const std::string title =
+        "loopcheck qualification of " + (report.driverName.empty() ? report.registryName : report.driverName);
     page << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" << escaped(title)
          << "</title><style>" << style << "</style></head><body>\n";
     page << "<h1 id=\"verdict\" class=\"" << cssClass(verdict) << "\">" << escaped(verdict) << "</h1>\n";
     page << "<p id=\"summary\">" << escaped(title) << ": " << report.failedCells() << " of " << report.offeredCells()
          << " offered cells failed";
-    if (report.interrupted) page << "; interrupted by " << escaped(report.interruptedBy) << ", the table shows what ran";
+    if (report.interrupted)
+        page << "; interrupted by " << escaped(report.interruptedBy) << ", the table shows what ran";
     page << ".</p>\n";
     if (!report.error.empty()) page << "<p id=\"error\">" << escaped(report.error) << "</p>\n";
     page << "<p>" << report.outputs << " outputs, " << report.inputs << " inputs, sample type " << report.sampleType

@@ -232,10 +232,14 @@ TEST(Qualify, NothingThatCanBeQualifiedEndsWith2)
         const char* error;
     };
     const std::vector<Case> table = {
-        {"no rate offered", "0", {driver("Slow", 5)}, {"--rates", "88200"}, "error: nothing could be qualified: the driver offers none of the cells tried"},
-        {"no such driver", "3", {driver("Alone", 6)}, {}, "error: nothing could be qualified: no driver has the index 3 (1 listed)"},
-        {"init refused", "0", {driver("Refuses", 7, {{"Fail", quoted("init")}})}, {}, "error: nothing could be qualified: driver 0 could not be initialised: Virtual device failure"},
-        {"no inputs", "0", {driver("Mute", 8, {{"Inputs", dword(0)}})}, {}, "error: nothing could be qualified: the driver has 2 outputs and 0 inputs: a loop needs both"},
+        {"no rate offered", "0", {driver("Slow", 5)}, {"--rates", "88200"},
+         "error: nothing could be qualified: the driver offers none of the cells tried"},
+        {"no such driver", "3", {driver("Alone", 6)}, {},
+         "error: nothing could be qualified: no driver has the index 3 (1 listed)"},
+        {"init refused", "0", {driver("Refuses", 7, {{"Fail", quoted("init")}})}, {},
+         "error: nothing could be qualified: driver 0 could not be initialised: Virtual device failure"},
+        {"no inputs", "0", {driver("Mute", 8, {{"Inputs", dword(0)}})}, {},
+         "error: nothing could be qualified: the driver has 2 outputs and 0 inputs: a loop needs both"},
     };
     for (const Case& c : table) {
         SCOPED_TRACE(c.name);

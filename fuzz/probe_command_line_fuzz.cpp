@@ -7,9 +7,13 @@
 // Only what would make a fuzzer crawl is bounded here, not in the program:
 // at most 16 arguments of 64 characters, and a probe streams for 0.1 s
 // (the shortest the program takes) where --seconds asks for longer or is
-// not given (the program's default is 2 s, and it takes up to 600).
+// not given (the program's default is 2 s, and it takes up to 600). A
+// qualification runs once per cell, at one rate and one size (a list of
+// them is cut to its first), and writes its report under the temporary
+// folder rather than wherever the fuzzer was started.
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -36,6 +40,8 @@ __attribute__((constructor(101))) void nameTheRegistry()
 
 // What the program prints is not looked at.
 std::ostream discard(nullptr);
+
+const std::string reportFolder = (std::filesystem::temp_directory_path() / "fuzz-qualify-report").string();
 
 }  // namespace
 
@@ -65,9 +71,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (std::strtod(a.c_str() + 10, nullptr) > shortestSeconds) a = "--seconds=0.1";
         }
     }
-    if (probe && !secondsGiven) {
+    bool qualify = false, ratesGiven = false, buffersGiven = false, runsGiven = false, reportGiven = false;
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        std::string& a = arguments[i];
+        if (a == "--qualify" || a.rfind("--qualify=", 0) == 0) qualify = true;
+        const bool last = i + 1 >= arguments.size();
+        if ((a == "--rates" || a == "--buffers") && !last) {
+            (a == "--rates" ? ratesGiven : buffersGiven) = true;
+            std::string& value = arguments[++i];
+            value = value == "all" ? "preferred" : value.substr(0, value.find(','));
+        } else if (a == "--runs" && !last) {
+            runsGiven = true;
+            arguments[++i] = "1";
+        } else if (a == "--report" && !last) {
+            reportGiven = true;
+            arguments[++i] = reportFolder;
+        } else if (a.rfind("--rates=", 0) == 0 || a.rfind("--buffers=", 0) == 0 || a.rfind("--runs=", 0) == 0 ||
+                   a.rfind("--report=", 0) == 0) {
+            a = "--bogus";
+        }
+    }
+    if ((probe || qualify) && !secondsGiven) {
         arguments.push_back("--seconds");
         arguments.push_back("0.1");
+    }
+    if (qualify) {
+        if (!ratesGiven) arguments.insert(arguments.end(), {"--rates", "48000"});
+        if (!buffersGiven) arguments.insert(arguments.end(), {"--buffers", "preferred"});
+        if (!runsGiven) arguments.insert(arguments.end(), {"--runs", "1"});
+        if (!reportGiven) arguments.insert(arguments.end(), {"--report", reportFolder});
     }
     std::vector<char*> argv;
     for (std::string& a : arguments) argv.push_back(a.data());

@@ -204,7 +204,8 @@ ASIOError LoopbackDriver::createBuffers(ASIOBufferInfo* bufferInfos, ASIOLong nu
     format.sampleType = settings_.sampleType;
     format.outputs = settings_.outputs;
     format.inputs = settings_.inputs;
-    const int64_t roundTrip = int64_t(settings_.inputLatency) + settings_.outputLatency + settings_.extraDelay;
+    const int64_t roundTrip = int64_t(settings_.inputLatency) + settings_.outputLatency + settings_.extraDelay +
+                              int64_t(settings_.extraDelayPerMille) * bufferSize / 1000;
     format.roundTrip = roundTrip > INT32_MAX ? INT32_MAX : static_cast<int32_t>(roundTrip < 0 ? 0 : roundTrip);
     format.dropEvery = settings_.dropEvery;
     format.noiseLsb = settings_.noiseLsb;

@@ -43,6 +43,10 @@ struct LoopbackSettings {
     int32_t inputLatency = 288;
     int32_t outputLatency = 320;
     int32_t extraDelay = 0;
+    // Further round-trip samples per sample of buffer size, in 1/1000:
+    // a device whose hidden latency grows with its buffers (1000 adds one
+    // whole buffer).
+    int32_t extraDelayPerMille = 0;
 
     // The first rate is the current one when the driver is created.
     std::vector<double> sampleRates{44100.0, 48000.0, 96000.0, 192000.0};

@@ -17,6 +17,7 @@ void readValues(HKEY key, LoopbackSettings& settings)
     readDword(key, "InputLatency", settings.inputLatency);
     readDword(key, "OutputLatency", settings.outputLatency);
     readDword(key, "ExtraDelay", settings.extraDelay);
+    readDword(key, "ExtraDelayPerMille", settings.extraDelayPerMille);
 
     std::string text;
     if (readText(key, "SampleRates", text))

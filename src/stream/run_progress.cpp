@@ -12,6 +12,8 @@
 namespace {
 
 int32_t runTotal = 0;
+std::string label;
+size_t drawnWidth = 0;
 constexpr int barWidth = 40;
 constexpr auto redrawEvery = std::chrono::milliseconds(100);
 // How long an interruption may go unseen while the main thread waits.
@@ -20,23 +22,27 @@ constexpr auto lookEvery = std::chrono::milliseconds(10);
 void draw(int32_t runNumber, double fraction)
 {
     const int filled = static_cast<int>(fraction * barWidth);
-    std::string line = "\rrun " + std::to_string(runNumber + 1);
+    std::string line = "\r" + label + "run " + std::to_string(runNumber + 1);
     if (runTotal > 0) line += " of " + std::to_string(runTotal);
     line += " [" + std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(barWidth - filled), '.') +
             "] " + std::to_string(static_cast<int>(fraction * 100.0)) + "%";
+    drawnWidth = std::max(drawnWidth, line.size());
     std::fputs(line.c_str(), stderr);
     std::fflush(stderr);
 }
 
 void clear()
 {
-    std::fputs(("\r" + std::string(barWidth + 32, ' ') + "\r").c_str(), stderr);
+    std::fputs(("\r" + std::string(std::max<size_t>(drawnWidth, barWidth + 32), ' ') + "\r").c_str(), stderr);
+    drawnWidth = 0;
     std::fflush(stderr);
 }
 
 }  // namespace
 
 void setRunTotal(int32_t runs) { runTotal = runs; }
+
+void setProgressLabel(const std::string& text) { label = text; }
 
 namespace {
 

@@ -6,9 +6,14 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // How many runs the test has; 0 (the default) shows no run total.
 void setRunTotal(int32_t runs);
+
+// Text the line starts with, before the run ("48000 Hz, 256 samples: "),
+// for waits that are part of something larger than a run; "" for none.
+void setProgressLabel(const std::string& text);
 
 // Sleeps for `milliseconds` measured from now, drawing the progress of
 // run `runNumber` (counted from 0) as it goes. Ends early, with false, when

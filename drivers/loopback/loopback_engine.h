@@ -8,10 +8,12 @@
 #include <memory>
 #include <vector>
 
+#include "analog_path.h"
 #include "crosstalk.h"
 #include "delay_line.h"
 #include "driver/asio_interface.h"
 #include "input_noise.h"
+#include "loopback_settings.h"
 
 struct LoopbackFormat {
     int32_t sampleType = 18;
@@ -28,6 +30,9 @@ struct LoopbackFormat {
     std::vector<int32_t> deadInputs;
     double crosstalkDb = 0.0;
     int32_t routingAtBufferSize = 0;
+    // With any of it set, the inputs take the analog path at this rate.
+    AnalogLoopSettings analog;
+    double sampleRate = 48000.0;
 };
 
 class LoopbackEngine {
@@ -47,6 +52,8 @@ public:
 
     // A new stream: silence in the loop, half counting from the start.
     void restart();
+    // Not while streaming: the analog loop's filters follow a new rate.
+    void setRate(double rate) { analog_.setRate(rate); }
     // Fills the input halves of index with what the outputs were given one
     // delay earlier (zeros for a dropout, noise on top).
     void beginHalf(int32_t index);
@@ -58,6 +65,7 @@ private:
         bool isInput = false;
         int32_t channel = 0;
         uint8_t* halves[2] = {nullptr, nullptr};
+        int32_t analogIndex = -1;  // an input's state in the analog path
     };
     // An output's delay line slot, and an input that hears that slot.
     struct Slot {
@@ -82,6 +90,7 @@ private:
     DelayLine line_;
     InputNoise noise_;
     Crosstalk crosstalk_;
+    AnalogPath analog_;
     int32_t bufferSize_ = 0;
     int32_t width_ = 4;
     int32_t delay_ = 0;

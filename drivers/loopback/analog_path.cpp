@@ -79,7 +79,8 @@ bool AnalogPath::configure(const AnalogLoopSettings& settings, int32_t sampleTyp
 
     states_.resize(static_cast<size_t>(inputs));
     for (State& state : states_) {
-        state.history.reset(new (std::nothrow) double[size]);
+        // Twice over, so that the taps of any read position lie side by side.
+        state.history.reset(new (std::nothrow) double[2 * size]);
         if (!state.history) {
             release();
             return false;
@@ -140,7 +141,7 @@ void AnalogPath::restart()
 {
     uint64_t seed = 0x2545F4914F6CDD1Dull;
     for (State& state : states_) {
-        std::memset(state.history.get(), 0, (historyMask_ + 1) * sizeof(double));
+        std::memset(state.history.get(), 0, 2 * (historyMask_ + 1) * sizeof(double));
         state.written = 0;
         state.slip = 0.0;
         state.hpX = state.hpY = 0.0;
@@ -245,8 +246,11 @@ void AnalogPath::process(int32_t input, uint8_t* samples, int32_t count)
     State& state = states_[static_cast<size_t>(input)];
     const size_t width = format_.kind == sample_codec::Kind::int16 ? 2 : 4;
     const int64_t first = state.written;
-    for (int32_t i = 0; i < count; ++i)
-        state.history[static_cast<size_t>(first + i) & historyMask_] = decode(samples + static_cast<size_t>(i) * width);
+    double* history = state.history.get();
+    for (int32_t i = 0; i < count; ++i) {
+        const size_t at = static_cast<size_t>(first + i) & historyMask_;
+        history[at] = history[at + historyMask_ + 1] = decode(samples + static_cast<size_t>(i) * width);
+    }
     state.written += count;
 
     const double fraction = settings_.fractionalDelay;
@@ -273,10 +277,14 @@ void AnalogPath::process(int32_t input, uint8_t* samples, int32_t count)
             base = static_cast<int64_t>(whole);
             coefficients = row(when - whole, scratch);
         }
-        double v = 0.0;
-        const int64_t oldest = base - halfTaps + 1;
-        for (int32_t j = 0; j < taps; ++j)
-            v += state.history[static_cast<size_t>(oldest + j) & historyMask_] * coefficients[j];
+        const double* taken = history + (static_cast<size_t>(base - halfTaps + 1) & historyMask_);
+        // Four sums side by side: the additions need not wait on each other.
+        double sums[4] = {0.0, 0.0, 0.0, 0.0};
+        for (int32_t j = 0; j < taps; j += 4) {
+            for (int32_t k = 0; k < 4; ++k)
+                sums[k] += taken[j + k] * coefficients[j + k];
+        }
+        double v = (sums[0] + sums[1]) + (sums[2] + sums[3]);
 
         if (highPass_) {
             const double y = hpB_ * (v - state.hpX) + hpA_ * state.hpY;

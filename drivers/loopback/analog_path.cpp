@@ -16,7 +16,7 @@ constexpr int32_t taps = 2 * AnalogPath::halfTaps;
 constexpr int32_t phaseCount = 1024;
 // Room for the rate difference to move the delay before the loop slips:
 // over an hour at 50 ppm and 48 kHz.
-constexpr int64_t driftRoom = int64_t(1) << 18;
+constexpr uint64_t driftRoom = uint64_t(1) << 18;
 // Whole samples handed over early, beyond the interpolator's own, so that
 // a slow recording clock can read ahead before it has to slip.
 constexpr int32_t aheadRoom = 8192;
@@ -58,6 +58,30 @@ int32_t AnalogPath::earlyWanted(const AnalogLoopSettings& settings, int32_t room
     return wanted < room ? wanted : room;
 }
 
+namespace {
+
+int32_t lagFor(int32_t early) { return early > AnalogPath::halfTaps ? early : AnalogPath::halfTaps; }
+
+// Samples of history per input: a power of two, for the ring's mask.
+uint64_t historySize(const AnalogLoopSettings& settings, int32_t bufferSize, int32_t early)
+{
+    const uint64_t needed = static_cast<uint64_t>(bufferSize) + static_cast<uint64_t>(lagFor(early)) +
+                            AnalogPath::halfTaps + 2 + (settings.loopPpm > 0.0 ? driftRoom : 0);
+    uint64_t size = 1;
+    while (size < needed)
+        size <<= 1;
+    return size;
+}
+
+}  // namespace
+
+uint64_t AnalogPath::bytesNeeded(const AnalogLoopSettings& settings, int32_t inputs, int32_t bufferSize, int32_t early)
+{
+    if (inputs < 1 || bufferSize < 1)
+        return 0;
+    return static_cast<uint64_t>(inputs) * 2 * historySize(settings, bufferSize, early) * sizeof(double);
+}
+
 bool AnalogPath::configure(const AnalogLoopSettings& settings, int32_t sampleType, double rate, int32_t inputs,
                            int32_t bufferSize, int32_t early)
 {
@@ -66,14 +90,11 @@ bool AnalogPath::configure(const AnalogLoopSettings& settings, int32_t sampleTyp
     if (!settings.active() || format_.kind == sample_codec::Kind::none || inputs < 1 || bufferSize < 1)
         return true;
     settings_ = settings;
-    lag_ = early > halfTaps ? early : halfTaps;
+    lag_ = lagFor(early);
     // The inputs record 1 + ppm samples for every one the outputs play, so
     // each recorded sample reads a little less far into what was played.
     drift_ = settings.loopPpm / (1e6 + settings.loopPpm);
-    size_t size = 1;
-    const int64_t needed = int64_t(bufferSize) + lag_ + halfTaps + 2 + (drift_ > 0.0 ? driftRoom : 0);
-    while (static_cast<int64_t>(size) < needed)
-        size <<= 1;
+    const size_t size = static_cast<size_t>(historySize(settings, bufferSize, early));
     historyMask_ = size - 1;
     maxLag_ = static_cast<double>(static_cast<int64_t>(size) - bufferSize - halfTaps - 2);
 

@@ -44,6 +44,9 @@ public:
     // How many samples early the engine should hand an input over when it
     // has room for up to `room` (the round trip less one half).
     static int32_t earlyWanted(const AnalogLoopSettings& settings, int32_t room);
+    // Bytes configure claims for these figures, so that a size that cannot
+    // be meant is refused before anything is claimed.
+    static uint64_t bytesNeeded(const AnalogLoopSettings& settings, int32_t inputs, int32_t bufferSize, int32_t early);
 
 private:
     struct State {

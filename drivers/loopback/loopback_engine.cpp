@@ -72,7 +72,8 @@ ASIOError LoopbackEngine::create(const LoopbackFormat& format, ASIOBufferInfo* i
                 entry.analogIndex = inputs++;
         }
         const int32_t early = AnalogPath::earlyWanted(format.analog, delay_ - bufferSize);
-        if (!analog_.configure(format.analog, format.sampleType, format.sampleRate, inputs, bufferSize, early)) {
+        if (total + AnalogPath::bytesNeeded(format.analog, inputs, bufferSize, early) > maxStreamBytes ||
+            !analog_.configure(format.analog, format.sampleType, format.sampleRate, inputs, bufferSize, early)) {
             release();
             return ASE_NoMemory;
         }

@@ -1,7 +1,9 @@
 // The sample side of the virtual device: the buffer halves handed to the
 // host, and the loop that brings each output back on an input after the
-// round-trip delay: the input of the same number unless it is misrouted. No thread of its own: the audio clock
-// calls beginHalf before the host's buffer switch and endHalf after it.
+// round-trip delay: the input of the same number unless it is misrouted,
+// bit for bit or through a model of an analog cable loop. No thread of its
+// own: the audio clock calls beginHalf before the host's buffer switch and
+// endHalf after it.
 #pragma once
 
 #include <cstdint>
@@ -47,7 +49,8 @@ public:
     bool hasBuffer(bool isInput, int32_t channel) const;
     int32_t bufferSize() const { return bufferSize_; }
     // The delay actually used: the round trip, or one half when the round
-    // trip is shorter than that.
+    // trip is shorter than that; on the analog loop, at least one half plus
+    // the interpolator's reach (not counting its fraction).
     int32_t delay() const { return delay_; }
 
     // A new stream: silence in the loop, half counting from the start.

@@ -15,11 +15,6 @@ namespace {
 constexpr int32_t channels = 8;
 constexpr int32_t bufferSize = 256;
 
-struct Case {
-    const char* name;
-    AnalogLoopSettings analog;
-};
-
 void halves(benchmark::State& state, AnalogLoopSettings analog)
 {
     LoopbackFormat format;

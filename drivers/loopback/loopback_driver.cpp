@@ -213,6 +213,8 @@ ASIOError LoopbackDriver::createBuffers(ASIOBufferInfo* bufferInfos, ASIOLong nu
     format.deadInputs = settings_.deadInputs;
     format.crosstalkDb = settings_.crosstalkDb;
     format.routingAtBufferSize = settings_.routingAtBufferSize;
+    format.analog = settings_.analog;
+    format.sampleRate = sampleRate_.load();
     const ASIOError created = engine_.create(format, bufferInfos, numChannels, bufferSize);
     if (created != ASE_OK)
         return created;
@@ -252,6 +254,8 @@ ASIOError LoopbackDriver::start()
     if (clock_.running())
         return ASE_OK;
 
+    // The rate may have been set since the buffers were made.
+    engine_.setRate(sampleRate_.load());
     engine_.restart();
     halfIndex_ = 0;
     halvesDone_ = 0;

@@ -62,10 +62,30 @@ ASIOError LoopbackEngine::create(const LoopbackFormat& format, ASIOBufferInfo* i
     // The input half is filled before the host writes the output half of
     // the same switch, so nothing can come back sooner than one half later.
     delay_ = format.roundTrip > bufferSize ? format.roundTrip : bufferSize;
+    // The analog path's interpolator reads ahead of its output, so its
+    // inputs leave the line early by as much as the path delays them again.
+    int32_t lineDelay = delay_;
+    if (format.analog.active() && sample_codec::formatOf(format.sampleType).kind != sample_codec::Kind::none) {
+        int32_t inputs = 0;
+        for (Entry& entry : entries_) {
+            if (entry.isInput)
+                entry.analogIndex = inputs++;
+        }
+        const int32_t early = AnalogPath::earlyWanted(format.analog, delay_ - bufferSize);
+        if (total + AnalogPath::bytesNeeded(format.analog, inputs, bufferSize, early) > maxStreamBytes ||
+            !analog_.configure(format.analog, format.sampleType, format.sampleRate, inputs, bufferSize, early)) {
+            release();
+            return ASE_NoMemory;
+        }
+        if (analog_.active()) {
+            lineDelay = delay_ - early;
+            delay_ = lineDelay + analog_.lag();
+        }
+    }
     const uint64_t lineBytes =
-        static_cast<uint64_t>(slots_.size()) * static_cast<uint64_t>(delay_) * static_cast<uint64_t>(width_);
+        static_cast<uint64_t>(slots_.size()) * static_cast<uint64_t>(lineDelay) * static_cast<uint64_t>(width_);
     if (total + lineBytes + half > maxStreamBytes ||
-        !line_.allocate(static_cast<int32_t>(slots_.size()), delay_, width_)) {
+        !line_.allocate(static_cast<int32_t>(slots_.size()), lineDelay, width_)) {
         release();
         return ASE_NoMemory;
     }
@@ -133,6 +153,7 @@ void LoopbackEngine::release()
     scratch_.reset();
     entries_.clear();
     line_.release();
+    analog_.release();
     memory_.reset();
     bufferSize_ = 0;
     delay_ = 0;
@@ -151,6 +172,7 @@ bool LoopbackEngine::hasBuffer(bool isInput, int32_t channel) const
 void LoopbackEngine::restart()
 {
     line_.clear();
+    analog_.restart();
     halvesDone_ = 0;
 }
 
@@ -162,12 +184,23 @@ void LoopbackEngine::beginHalf(int32_t index)
         if (entry.isInput)
             std::memset(entry.halves[index], 0, halfBytes());
     }
-    if (!dropout) {
+    // The analog loop hears its outputs through a dropout too: only the
+    // samples handed to the host are lost, not the cable's state.
+    if (!dropout || analog_.active()) {
         for (const Route& route : routes_)
             line_.read(route.slot, route.input->halves[index], bufferSize_);
         for (const Route& leak : leaks_) {
             line_.read(leak.slot, scratch_.get(), bufferSize_);
             crosstalk_.addScaled(leak.input->halves[index], scratch_.get(), bufferSize_);
+        }
+    }
+    if (analog_.active()) {
+        for (const Entry& entry : entries_) {
+            if (!entry.isInput)
+                continue;
+            analog_.process(entry.analogIndex, entry.halves[index], bufferSize_);
+            if (dropout)
+                std::memset(entry.halves[index], 0, halfBytes());
         }
     }
     if (noise_.active() && !dropout) {

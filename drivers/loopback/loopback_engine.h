@@ -1,17 +1,21 @@
 // The sample side of the virtual device: the buffer halves handed to the
 // host, and the loop that brings each output back on an input after the
-// round-trip delay: the input of the same number unless it is misrouted. No thread of its own: the audio clock
-// calls beginHalf before the host's buffer switch and endHalf after it.
+// round-trip delay: the input of the same number unless it is misrouted,
+// bit for bit or through a model of an analog cable loop. No thread of its
+// own: the audio clock calls beginHalf before the host's buffer switch and
+// endHalf after it.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "analog_path.h"
 #include "crosstalk.h"
 #include "delay_line.h"
 #include "driver/asio_interface.h"
 #include "input_noise.h"
+#include "loopback_settings.h"
 
 struct LoopbackFormat {
     int32_t sampleType = 18;
@@ -28,6 +32,9 @@ struct LoopbackFormat {
     std::vector<int32_t> deadInputs;
     double crosstalkDb = 0.0;
     int32_t routingAtBufferSize = 0;
+    // With any of it set, the inputs take the analog path at this rate.
+    AnalogLoopSettings analog;
+    double sampleRate = 48000.0;
 };
 
 class LoopbackEngine {
@@ -42,11 +49,14 @@ public:
     bool hasBuffer(bool isInput, int32_t channel) const;
     int32_t bufferSize() const { return bufferSize_; }
     // The delay actually used: the round trip, or one half when the round
-    // trip is shorter than that.
+    // trip is shorter than that; on the analog loop, at least one half plus
+    // the interpolator's reach (not counting its fraction).
     int32_t delay() const { return delay_; }
 
     // A new stream: silence in the loop, half counting from the start.
     void restart();
+    // Not while streaming: the analog loop's filters follow a new rate.
+    void setRate(double rate) { analog_.setRate(rate); }
     // Fills the input halves of index with what the outputs were given one
     // delay earlier (zeros for a dropout, noise on top).
     void beginHalf(int32_t index);
@@ -58,6 +68,7 @@ private:
         bool isInput = false;
         int32_t channel = 0;
         uint8_t* halves[2] = {nullptr, nullptr};
+        int32_t analogIndex = -1;  // an input's state in the analog path
     };
     // An output's delay line slot, and an input that hears that slot.
     struct Slot {
@@ -82,6 +93,7 @@ private:
     DelayLine line_;
     InputNoise noise_;
     Crosstalk crosstalk_;
+    AnalogPath analog_;
     int32_t bufferSize_ = 0;
     int32_t width_ = 4;
     int32_t delay_ = 0;

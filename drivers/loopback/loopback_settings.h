@@ -26,6 +26,24 @@ enum FailPoint : uint32_t {
     failCreate = 1u << 11,
 };
 
+// An analog cable loop on the inputs' side. All zero is a digital loop,
+// bit-exact; any one set sends every input through the analog model.
+struct AnalogLoopSettings {
+    double fractionalDelay = 0.0;  // samples beyond ExtraDelay, 0 <= x < 1
+    double gainDb = 0.0;
+    double noiseDbfs = 0.0;  // Gaussian noise, rms below full scale; 0 or above: none
+    double dcOffset = 0.0;   // share of full scale
+    double highPassHz = 0.0;  // first order; 0: none
+    double lowPassHz = 0.0;   // second-order Butterworth; 0: none
+    double loopPpm = 0.0;  // the inputs record this many millionths more samples than the outputs play
+
+    bool active() const
+    {
+        return fractionalDelay != 0.0 || gainDb != 0.0 || noiseDbfs < 0.0 || dcOffset != 0.0 || highPassHz > 0.0 ||
+               lowPassHz > 0.0 || loopPpm != 0.0;
+    }
+};
+
 struct LoopbackSettings {
     // Name of the registry key the settings came from; empty when no key
     // names the driver's class and the defaults apply.
@@ -78,6 +96,8 @@ struct LoopbackSettings {
     // When above 0, the misrouting applies at this buffer size only.
     int32_t routingAtBufferSize = 0;
 
+    AnalogLoopSettings analog;
+
     bool fails(FailPoint point) const { return (failures & point) != 0; }
     // Bytes per sample as streamed: 2 for 16-bit integers, 4 for every other code.
     int32_t sampleWidth() const { return sampleType == 16 ? 2 : 4; }
@@ -97,3 +117,8 @@ uint32_t parseFailures(const std::string& text);
 std::vector<int32_t> parseChannelList(const std::string& text);
 // A level in dB below full scale; anything else, or 0 and above, is 0 (none).
 double parseCrosstalkDb(const std::string& text);
+// The analog loop's text values by their names; see analogValueNames. A
+// value that is no number or lies outside its range leaves the setting
+// unchanged; an unknown name changes nothing.
+void parseAnalogValue(const std::string& name, const std::string& text, AnalogLoopSettings& analog);
+extern const char* const analogValueNames[7];

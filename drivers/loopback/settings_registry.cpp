@@ -53,6 +53,11 @@ void readValues(HKEY key, LoopbackSettings& settings)
     if (readText(key, "CrosstalkDb", text))
         settings.crosstalkDb = parseCrosstalkDb(text);
     readDword(key, "RoutingAtBufferSize", settings.routingAtBufferSize);
+
+    for (const char* name : analogValueNames) {
+        if (readText(key, name, text))
+            parseAnalogValue(name, text, settings.analog);
+    }
 }
 
 }  // namespace

@@ -112,3 +112,39 @@ double parseCrosstalkDb(const std::string& text)
         return 0.0;
     return level;
 }
+
+const char* const analogValueNames[7] = {"FractionalDelay", "GainDb", "NoiseDbfs", "DcOffset",
+                                         "HighPassHz",      "LowPassHz", "LoopPpm"};
+
+void parseAnalogValue(const std::string& name, const std::string& text, AnalogLoopSettings& analog)
+{
+    const std::string entry = trimmed(text);
+    char* end = nullptr;
+    const double value = std::strtod(entry.c_str(), &end);
+    if (entry.empty() || end == nullptr || *end != '\0' || !std::isfinite(value))
+        return;
+    // The ranges keep the model stable and its buffers bounded: a gain of
+    // +60 dB or a rate difference of 10% is a configuration error, not a loop.
+    if (name == "FractionalDelay") {
+        if (value >= 0.0 && value < 1.0)
+            analog.fractionalDelay = value;
+    } else if (name == "GainDb") {
+        if (value >= -200.0 && value <= 60.0)
+            analog.gainDb = value;
+    } else if (name == "NoiseDbfs") {
+        if (value >= -300.0)
+            analog.noiseDbfs = value;
+    } else if (name == "DcOffset") {
+        if (value >= -1.0 && value <= 1.0)
+            analog.dcOffset = value;
+    } else if (name == "HighPassHz") {
+        if (value >= 0.0)
+            analog.highPassHz = value;
+    } else if (name == "LowPassHz") {
+        if (value >= 0.0)
+            analog.lowPassHz = value;
+    } else if (name == "LoopPpm") {
+        if (value > -100000.0 && value < 100000.0)
+            analog.loopPpm = value;
+    }
+}

@@ -134,15 +134,7 @@ int main(int argc, char** argv)
                 ->Repetitions(7);
         }
 
-    // Repetitions interleaved at random, so that a busy moment of the
-    // machine is not all charged to one side.
-    std::vector<char*> args(argv, argv + argc);
-    std::string interleave = "--benchmark_enable_random_interleaving=true";
-    args.insert(args.begin() + 1, interleave.data());
-    int count = static_cast<int>(args.size());
-    benchmark::Initialize(&count, args.data());
-    if (benchmark::ReportUnrecognizedArguments(count, args.data()))
-        return 1;
+    if (!initialiseInterleaved(argc, argv)) return 1;
 
     MinimumReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -33,3 +33,16 @@ public:
 private:
     std::map<std::string, double> best_;
 };
+
+// Google Benchmark's start, with the repetitions of different benchmarks
+// interleaved at random, so that a busy moment of the machine is not all
+// charged to one side. False when an argument is not one of its own.
+inline bool initialiseInterleaved(int argc, char** argv)
+{
+    std::vector<char*> args(argv, argv + argc);
+    std::string interleave = "--benchmark_enable_random_interleaving=true";
+    args.insert(args.begin() + 1, interleave.data());
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
+    return !benchmark::ReportUnrecognizedArguments(count, args.data());
+}

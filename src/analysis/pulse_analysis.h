@@ -1,8 +1,9 @@
 // The pulse signal: one full-scale sample per loop. Finds each pulse that
-// came back, refines its position to a fraction of a sample, reports a
-// pulse that arrives earlier or later than one loop after the one before
-// (samples dropped or inserted between them), and builds the expected
-// signal from the first pulse's shape for the glitch search.
+// came back, refines its position to a fraction of a sample, fits a line
+// through the arrivals (the round trip at the first, the clocks' drift as
+// its slope), reports the steps off that line (samples dropped or inserted
+// between two pulses), and builds the expected signal from the first
+// pulse's shape for the glitch search.
 #pragma once
 
 #include <cstdint>
@@ -17,11 +18,22 @@ namespace analyse {
 struct PulseMeasurement {
     bool found = false;
     std::string why;
-    double onset = 0.0;              // refined position of the first pulse
+    double onset = 0.0;              // where the line through the pulses puts the first one
     bool inverted = false;           // the pulses arrive negative
-    double height = 0.0;             // magnitude of the first pulse
+    double height = 0.0;             // magnitude of the first pulse's loudest sample
     std::vector<double> positions;   // refined position of every pulse found
-    std::vector<double> loop;        // the expected signal, one loop, pulse at 0
+    // How much faster the recording's clock ran than the playback's, from
+    // the spacing of the pulses; known from two pulses on.
+    double driftPpm = 0.0;
+    bool driftMeasured = false;
+    // The expected signal, pulse at 0, silence elsewhere; at least one loop
+    // long, longer where the clocks stretch the spacing of the pulses.
+    std::vector<double> loop;
+    // How far a sample may stand from `loop` on top of the noise, at each of
+    // its positions: a real converter rings a little differently from the
+    // first pulse's copy, more so for a pulse that arrives at another
+    // fraction of a sample.
+    std::vector<double> looseness;
     std::vector<ModelSegment> segments;  // where each pulse was or should have been
 };
 

@@ -22,10 +22,6 @@ namespace {
 // A pulse train keeps almost every sample quiet; more than this and the
 // input carries something else.
 constexpr double pulseLoudFraction = 0.01;
-// The fitted pulse is an ideal converter's; a real one rings a little
-// differently, by up to about this share of the pulse, this far either side.
-constexpr double pulseModelTolerance = 0.01;
-constexpr int64_t pulseRinging = 64;
 // How far a sine may slip and still be found again.
 constexpr int64_t largestSineSlip = 4096;
 // A sample this many noise deviations from the expected signal is a glitch,
@@ -166,6 +162,7 @@ void measurePulse(ChannelResult& ch, const std::vector<int32_t>& samples, const 
     ch.onset = m.onset;
     ch.amplitude = m.height;
     ch.pulses = std::move(m.positions);
+    if (m.driftMeasured) ch.driftPpm = m.driftPpm;
     // A converter's noise seldom reads exactly zero: there a long run of
     // zeros is a dropout even between pulses, and the silence is checked.
     const int64_t silentRun = silentDropoutRun(samples);
@@ -180,14 +177,7 @@ void measurePulse(ChannelResult& ch, const std::vector<int32_t>& samples, const 
         search.threshold = std::max(search.threshold,
                                     noiseDeviations * noiseDeviation(samples.data(), n, m.loop, m.segments.front().anchor,
                                                                      m.segments.front().start));
-    // The model rings a little differently from a real converter near the
-    // pulse: there the old fixed share of its height holds.
-    std::vector<double> looseness(m.loop.size(), 0.0);
-    for (int64_t k = -pulseRinging; k <= pulseRinging; ++k) {
-        const int64_t at = (k + static_cast<int64_t>(looseness.size())) % static_cast<int64_t>(looseness.size());
-        looseness[static_cast<size_t>(at)] = pulseModelTolerance * m.height;
-    }
-    search.looseness = &looseness;
+    search.looseness = &m.looseness;
     search.dropoutsOnlyWhereLoud = true;
     search.silentDropoutRun = silentRun;
     findGlitches(search, m.segments, ch.faults);

@@ -18,7 +18,10 @@ constexpr int64_t searchReach = 4096;
 // little differently from pulse to pulse, by up to about this share of the
 // pulse, this far either side.
 constexpr double modelTolerance = 0.01;
-constexpr int64_t ringing = 64;
+constexpr int64_t pulseRinging = 64;
+// Deviations of the noise beyond which a sample of the first pulse's tail
+// is kept as the expected shape.
+constexpr double noiseShare = 4.0;
 // Two pulses alone cannot tell a step from a slope. A spacing this close
 // to whole samples off the loop is taken for a slip, as a loop on one clock
 // makes it; anything else for the clocks' difference.
@@ -112,6 +115,20 @@ double restingLevel(const int32_t* samples, int64_t count, int64_t from, int64_t
     const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
     std::nth_element(values.begin(), middle, values.end());
     return static_cast<double>(*middle);
+}
+
+// The spread of the silence about its level over one loop from the first
+// pulse, in deviations of Gaussian noise; the pulse is too short to move it.
+double silenceNoise(const int32_t* samples, int64_t count, int64_t from, int64_t loopLength, double level)
+{
+    const int64_t to = std::min(count, from + loopLength);
+    if (to <= from) return 0.0;
+    std::vector<double> spread;
+    spread.reserve(static_cast<size_t>(to - from));
+    for (int64_t p = from; p < to; ++p) spread.push_back(std::fabs(static_cast<double>(samples[p]) - level));
+    const auto middle = spread.begin() + static_cast<std::ptrdiff_t>(spread.size() / 2);
+    std::nth_element(spread.begin(), middle, spread.end());
+    return *middle / 0.6745;
 }
 
 int64_t loudestIn(const int32_t* samples, int64_t from, int64_t to)
@@ -293,15 +310,21 @@ PulseMeasurement measurePulses(const int32_t* samples, int64_t count, int64_t pe
     // is expected before its time.
     int64_t span = std::max(loopLength, count - anchors.back() + reachBefore);
     for (size_t i = 1; i < anchors.size(); ++i) span = std::max(span, anchors[i] - anchors[i - 1]);
-    m.loop.assign(static_cast<size_t>(span), restingLevel(samples, count, top, loopLength));
+    const double rest = restingLevel(samples, count, top, loopLength);
+    // Past the converter's ringing the copy keeps only what stands out of
+    // the noise: the first pulse's own noise would add to every later one's.
+    const double noise = silenceNoise(samples, count, top, loopLength, rest);
+    m.loop.assign(static_cast<size_t>(span), rest);
     for (int64_t t = -reachBefore; t < reachAfter; ++t) {
         const int64_t p = top + t;
         if (p < 0 || p >= count) continue;
-        m.loop[static_cast<size_t>((t + span) % span)] = samples[p];
+        const bool ringing = t >= -pulseRinging && t <= pulseRinging;
+        if (ringing || std::fabs(static_cast<double>(samples[p]) - rest) > noiseShare * noise)
+            m.loop[static_cast<size_t>((t + span) % span)] = samples[p];
     }
     const double height = pulseHeight(samples, count, top, phase);
     m.looseness.assign(static_cast<size_t>(span), 0.0);
-    for (int64_t t = -std::min(ringing, span / 2); t <= std::min(ringing, span / 2); ++t)
+    for (int64_t t = -std::min(pulseRinging, span / 2); t <= std::min(pulseRinging, span / 2); ++t)
         m.looseness[static_cast<size_t>((t + span) % span)] =
             modelTolerance * m.height + height * shiftedChange(static_cast<double>(t) - phase, widest);
     return m;

@@ -209,7 +209,11 @@ PulseMeasurement measurePulses(const int32_t* samples, int64_t count, int64_t pe
     for (int64_t j = 1;; ++j) {
         const Arrival last = arrivals.back();
         const size_t recent = std::min(spacings.size(), recentSpacings);
-        const double drift = sharedDrift(std::vector<double>(spacings.end() - static_cast<std::ptrdiff_t>(recent), spacings.end()));
+        // No further than the search reaches: a recording that only looks
+        // like a pulse train cannot stall the search.
+        const double drift = std::clamp(
+            sharedDrift(std::vector<double>(spacings.end() - static_cast<std::ptrdiff_t>(recent), spacings.end())),
+            -static_cast<double>(reach), static_cast<double>(reach));
         const int64_t expected =
             std::llround(last.place + static_cast<double>(j - last.loop) * (length + drift));
         if (expected - reachBefore >= count) break;

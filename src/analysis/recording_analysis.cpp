@@ -105,11 +105,14 @@ void settleFrequency(RunResult& run, const DumpData& dump, const std::vector<Cha
     while (heard < n && std::fabs(static_cast<double>(samples[static_cast<size_t>(heard)])) <= audible) ++heard;
     const int64_t from = heard + 16;
     const int64_t to = std::min<int64_t>(n, heard + options.loopLength() - 16);
-    double f = estimateSineFrequency(samples.data(), from, to, options.rate);
+    double spread = 0.0;
+    double f = estimateSineFrequency(samples.data(), from, to, options.rate, &spread);
     if (!(f > 0.0)) return;
     // The harness is given whole numbers of Hz as a rule: take one that fits
-    // this closely, so the phase stays exact over the whole run.
-    if (std::fabs(f - std::round(f)) < 1e-3) f = std::round(f);
+    // as closely as the noise lets the estimate tell, so the phase stays
+    // exact over the whole run. Never further than 0.02 Hz, so that a clock
+    // difference of more than a few ppm is not rounded away.
+    if (std::fabs(f - std::round(f)) < std::clamp(4.0 * spread, 1e-3, 0.02)) f = std::round(f);
     run.frequency = f;
     run.frequencyEstimated = true;
 }

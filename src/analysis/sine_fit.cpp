@@ -124,14 +124,19 @@ SineFit fitSine(const int32_t* samples, int64_t from, int64_t to, double omega, 
     return second;
 }
 
-double estimateSineFrequency(const int32_t* samples, int64_t from, int64_t to, double rate)
+namespace {
+
+constexpr double twoPi = 2.0 * 3.14159265358979323846;
+
+// The typical half period between zero crossings, as cycles per sample; 0
+// when there are too few. Cheap and exact on a clean tone of a few samples'
+// period or more, but noise near zero adds crossings of its own.
+double countCrossings(const int32_t* samples, int64_t from, int64_t to)
 {
-    if (to - from < 16) return 0.0;
     int64_t peak = 0;
     for (int64_t p = from; p < to; ++p) peak = std::max<int64_t>(peak, std::llabs(int64_t{samples[p]}));
-    // Crossings of zero with a little hysteresis, so noise near zero does
-    // not count twice. The typical half period between crossings gives the
-    // frequency; the odd ones around a dropout or a click are left out.
+    // A little hysteresis, so noise near zero does not count twice; the odd
+    // half periods around a dropout or a click are left out.
     const double hysteresis = static_cast<double>(peak) * 0.1;
     int state = 0;
     int64_t lastCrossing = -1;
@@ -157,38 +162,177 @@ double estimateSineFrequency(const int32_t* samples, int64_t from, int64_t to, d
             ++typical;
         }
     }
-    const double perSample = 0.5 / (sum / static_cast<double>(typical));
+    return 0.5 / (sum / static_cast<double>(typical));
+}
 
-    // Within a lobe's width of the count the share of the samples a fit
-    // explains has one peak, at the frequency itself.
+// Power of a Hann-windowed block at f cycles per sample, its mean taken
+// out. The window keeps a loud tone's leakage from hiding where its peak is.
+double blockPower(const int32_t* samples, int64_t start, int64_t n, double f)
+{
+    double mean = 0.0;
+    for (int64_t k = 0; k < n; ++k) mean += samples[start + k];
+    mean /= static_cast<double>(n);
+    const double cf = std::cos(twoPi * f), sf = std::sin(twoPi * f);
+    const double cw = std::cos(twoPi / static_cast<double>(n)), sw = std::sin(twoPi / static_cast<double>(n));
+    double c = 1.0, s = 0.0, wc = 1.0, ws = 0.0;
+    double re = 0.0, im = 0.0;
+    for (int64_t k = 0; k < n; ++k) {
+        const double v = (samples[start + k] - mean) * (0.5 - 0.5 * wc);
+        re += v * c;
+        im += v * s;
+        const double ns = s * cf + c * sf;
+        c = c * cf - s * sf;
+        s = ns;
+        const double nws = ws * cw + wc * sw;
+        wc = wc * cw - ws * sw;
+        ws = nws;
+    }
+    return re * re + im * im;
+}
+
+// Power at f summed over up to four blocks of n spread over [from, to), so
+// that noise averages out of the peak.
+double spreadPower(const int32_t* samples, int64_t from, int64_t to, int64_t n, double f)
+{
+    const int64_t blocks = std::max<int64_t>(1, std::min<int64_t>(4, (to - from) / n));
+    double sum = 0.0;
+    for (int64_t b = 0; b < blocks; ++b) {
+        const int64_t start = blocks == 1 ? from : from + b * (to - from - n) / (blocks - 1);
+        sum += blockPower(samples, start, n, f);
+    }
+    return sum;
+}
+
+// Where a peak sampled at three points a step apart lies, as a share of a
+// step from the middle one: a parabola through their logarithms, which
+// fits a Hann window's main lobe closely.
+double peakOffset(double left, double middle, double right)
+{
+    if (!(left > 0.0 && middle > 0.0 && right > 0.0)) return 0.0;
+    const double l = std::log(left), m = std::log(middle), r = std::log(right);
+    const double curve = l - 2.0 * m + r;
+    if (!(curve < 0.0)) return 0.0;
+    return std::clamp(0.5 * (l - r) / curve, -0.5, 0.5);
+}
+
+// The loudest tone's frequency in cycles per sample: the peak of a short
+// spectrum, then looked for again in blocks four times as long around it
+// until the blocks resolve it as finely as `finest` samples can. Noise
+// spreads over the whole spectrum while the tone stays in its bin, so this
+// holds where zero crossings drown.
+double spectralPeak(const int32_t* samples, int64_t from, int64_t to, int64_t finest)
+{
+    const int64_t length = to - from;
+    int64_t n = 256;
+    while (n > length) n /= 2;
+    if (n < 16) return 0.0;
+    std::vector<double> power(static_cast<size_t>(n / 2), 0.0);
+    int64_t best = 1;
+    for (int64_t k = 1; k < n / 2; ++k) {
+        power[static_cast<size_t>(k)] =
+            spreadPower(samples, from, to, n, static_cast<double>(k) / static_cast<double>(n));
+        if (power[static_cast<size_t>(k)] > power[static_cast<size_t>(best)]) best = k;
+    }
+    double f = static_cast<double>(best) / static_cast<double>(n);
+    if (best > 1 && best < n / 2 - 1)
+        f += peakOffset(power[static_cast<size_t>(best - 1)], power[static_cast<size_t>(best)],
+                        power[static_cast<size_t>(best + 1)]) /
+             static_cast<double>(n);
+
+    // Each longer block looks within one bin of the shorter one's either
+    // side, at half its own bins.
+    constexpr int reach = 8;
+    while (n * 4 <= length && n < finest) {
+        n *= 4;
+        const double step = 0.5 / static_cast<double>(n);
+        double grid[2 * reach + 1];
+        int top = 0;
+        for (int j = -reach; j <= reach; ++j) {
+            const double g = f + j * step;
+            grid[j + reach] = g > 0.0 && g < 0.5 ? spreadPower(samples, from, to, n, g) : 0.0;
+            if (grid[j + reach] > grid[top]) top = j + reach;
+        }
+        f += (top - reach) * step;
+        if (top > 0 && top < 2 * reach) f += peakOffset(grid[top - 1], grid[top], grid[top + 1]) * step;
+    }
+    return f;
+}
+
+// The share of the samples' variance a sine of this frequency explains.
+double toneShare(const int32_t* samples, int64_t from, int64_t to, double perSample)
+{
+    const SineFit fit = fitSine(samples, from, to, twoPi * perSample, 0.0);
+    if (!fit.valid) return 0.0;
+    const double tone = fit.amplitude * fit.amplitude / 2.0;
+    return tone / (tone + fit.residualRms * fit.residualRms);
+}
+
+}  // namespace
+
+double estimateSineFrequency(const int32_t* samples, int64_t from, int64_t to, double rate, double* spreadHz)
+{
+    if (spreadHz != nullptr) *spreadHz = 0.0;
+    if (to - from < 16) return 0.0;
     const int64_t span = std::min<int64_t>(to - from, static_cast<int64_t>(rate / 4.0));
-    const double width = 1.0 / static_cast<double>(span);
-    double lo = perSample - width, hi = perSample + width;
-    // Zeros are left out: a dropout would pull the peak aside.
-    auto strength = [&](double f) {
-        return fitPass(samples, from, from + span, 2.0 * 3.14159265358979323846 * f,
-                       [&](int64_t p, double, double) { return samples[p] != 0; })
-            .explained;
+    // Within a lobe's width of a first guess the share of the samples a fit
+    // explains has one peak, at the frequency itself.
+    auto refine = [&](double perSample) {
+        const double width = 1.0 / static_cast<double>(span);
+        double lo = perSample - width, hi = perSample + width;
+        // Zeros are left out: a dropout would pull the peak aside.
+        auto strength = [&](double f) {
+            return fitPass(samples, from, from + span, twoPi * f,
+                           [&](int64_t p, double, double) { return samples[p] != 0; })
+                .explained;
+        };
+        const double golden = (std::sqrt(5.0) - 1.0) / 2.0;
+        double a = hi - golden * (hi - lo), b = lo + golden * (hi - lo);
+        double fa = strength(a), fb = strength(b);
+        for (int i = 0; i < 60 && hi - lo > 1e-10; ++i) {
+            if (fa < fb) {
+                lo = a;
+                a = b;
+                fa = fb;
+                b = lo + golden * (hi - lo);
+                fb = strength(b);
+            } else {
+                hi = b;
+                b = a;
+                fb = fa;
+                a = hi - golden * (hi - lo);
+                fa = strength(a);
+            }
+        }
+        return (lo + hi) / 2.0;
     };
-    const double golden = (std::sqrt(5.0) - 1.0) / 2.0;
-    double a = hi - golden * (hi - lo), b = lo + golden * (hi - lo);
-    double fa = strength(a), fb = strength(b);
-    for (int i = 0; i < 60 && hi - lo > 1e-10; ++i) {
-        if (fa < fb) {
-            lo = a;
-            a = b;
-            fa = fb;
-            b = lo + golden * (hi - lo);
-            fb = strength(b);
-        } else {
-            hi = b;
-            b = a;
-            fb = fa;
-            a = hi - golden * (hi - lo);
-            fa = strength(a);
+
+    // The crossings serve a clean tone. Where the tone they give explains
+    // less of the recording than the noise does, the noise made them, and
+    // the spectrum is asked.
+    double found = 0.0, share = -1.0;
+    const double counted = countCrossings(samples, from, to);
+    if (counted > 0.0) {
+        found = refine(counted);
+        share = toneShare(samples, from, from + span, found);
+    }
+    const double peak = share >= 0.5 ? 0.0 : spectralPeak(samples, from, to, span);
+    if (peak > 0.0) {
+        const double refined = refine(peak);
+        const double peakShare = toneShare(samples, from, from + span, refined);
+        if (peakShare > share) {
+            found = refined;
+            share = peakShare;
         }
     }
-    return (lo + hi) / 2.0 * rate;
+    if (!(share > 0.0)) return 0.0;
+    if (spreadHz != nullptr) {
+        // The least a fit of this many samples at this signal-to-noise ratio
+        // can miss the frequency by (its Cramer-Rao bound).
+        const double snr = std::max(share, 1e-6) / std::max(1.0 - share, 1e-12);
+        const double n = static_cast<double>(span);
+        *spreadHz = rate * std::sqrt(6.0 / (snr * n * n * n)) / twoPi;
+    }
+    return found * rate;
 }
 
 }  // namespace analyse

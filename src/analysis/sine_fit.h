@@ -23,7 +23,11 @@ struct SineFit {
 SineFit fitSine(const int32_t* samples, int64_t from, int64_t to, double omega, double outlier);
 
 // The frequency in Hz of the sine in samples [from, to): counted zero
-// crossings, then refined to the frequency whose fit is strongest.
-double estimateSineFrequency(const int32_t* samples, int64_t from, int64_t to, double rate);
+// crossings, or a spectrum's peak where noise or a short period spoils the
+// count, then refined to the frequency whose fit is strongest. `spreadHz`,
+// when given, receives the standard deviation such an estimate has at the
+// recording's signal-to-noise ratio.
+double estimateSineFrequency(const int32_t* samples, int64_t from, int64_t to, double rate,
+                             double* spreadHz = nullptr);
 
 }  // namespace analyse

@@ -357,10 +357,9 @@ TEST(AnalogLoopSine, HighTonesFindTheirPeriod)
             loop.extraDelay = 37.0 + 0.21 * (i % 5);
             loop.snrDb = i < 5 ? 40.0 : 20.0;
             loop.seed = 700u + static_cast<uint32_t>(i);
-            // Given, as the session record gives it, or measured where the
-            // noise lets the zero crossings tell it.
+            // Given, as the session record gives it, or measured.
             AnalysisOptions options;
-            if (i % 2 == 0 || loop.snrDb < 40.0) options.frequency = frequency;
+            if (i % 2 == 0) options.frequency = frequency;
             const RunResult r = analyseLoop(loop, options);
             const ChannelResult& ch = r.channels.at(0);
             const std::string what = std::to_string(frequency) + " Hz, " + std::to_string(loop.extraDelay) + ", " +
@@ -373,6 +372,41 @@ TEST(AnalogLoopSine, HighTonesFindTheirPeriod)
                 EXPECT_FALSE(ch.passed) << what;
                 EXPECT_NE(ch.doubt.find(formatSamples(std::round(loop.extraDelay * 1000.0) / 1000.0)), std::string::npos)
                     << what << ": " << ch.doubt;
+            }
+        }
+    }
+}
+
+// Without the frequency given, the analyser finds it itself: from low
+// tones to 0.4 of the rate, down to 20 dB where noise makes many more zero
+// crossings than the tone, and through a loop's coupling and DC.
+TEST(AnalogLoopSine, FrequencyFoundWhereNoneIsGiven)
+{
+    for (const double frequency : {40.0, 997.0, 4000.0, 10000.0, 15000.0, 19200.0}) {
+        for (const double snr : {60.0, 20.0}) {
+            analog::Loop loop;
+            loop.frequency = frequency;
+            loop.rows = 24000;
+            loop.extraDelay = 37.29;
+            loop.snrDb = snr;
+            loop.dc = 0.01;
+            loop.gainDb = -20.0;
+            loop.seed = 900u + static_cast<uint32_t>(frequency);
+            const RunResult r = analyseLoop(loop);
+            const std::string what = std::to_string(frequency) + " Hz, " + std::to_string(snr) + " dB";
+            ASSERT_TRUE(r.frequency.has_value()) << what;
+            EXPECT_TRUE(r.frequencyEstimated) << what;
+            // A whole number of hertz, as the harness plays, is read as such.
+            EXPECT_DOUBLE_EQ(*r.frequency, frequency) << what;
+            const ChannelResult& ch = r.channels.at(0);
+            ASSERT_EQ(ch.status, ChannelStatus::usable) << what << " " << ch.note;
+            if (ch.doubt.empty()) {
+                EXPECT_TRUE(ch.passed) << what << ": " << (ch.failures.empty() ? "" : ch.failures.front());
+                // A low tone's phase tells time coarsely: three times its
+                // Cramer-Rao bound, at 20 dB over the recording's length.
+                const double omega = 6.283185307179586 * frequency / loop.rate;
+                const double bound = std::sqrt(1.0 / (std::pow(10.0, snr / 10.0) * 23000.0)) / omega;
+                EXPECT_NEAR(ch.roundTrip, loop.extraDelay, std::max(0.01, 3.0 * bound)) << what;
             }
         }
     }

@@ -67,7 +67,8 @@ public:
 private:
     double allowed(size_t k) const
     {
-        return s_.looseness != nullptr && k < s_.looseness->size() ? s_.threshold + (*s_.looseness)[k] : s_.threshold;
+        const int64_t at = static_cast<int64_t>(k);
+        return std::min(at, length_ - at) <= s_.looseReach ? s_.threshold + s_.looseness : s_.threshold;
     }
 
     int64_t zeroRunEnd(int64_t p, int64_t to) const

@@ -182,12 +182,8 @@ void measurePulse(ChannelResult& ch, const std::vector<int32_t>& samples, const 
                                                                      m.segments.front().start));
     // The model rings a little differently from a real converter near the
     // pulse: there the old fixed share of its height holds.
-    std::vector<double> looseness(m.loop.size(), 0.0);
-    for (int64_t k = -pulseRinging; k <= pulseRinging; ++k) {
-        const int64_t at = (k + static_cast<int64_t>(looseness.size())) % static_cast<int64_t>(looseness.size());
-        looseness[static_cast<size_t>(at)] = pulseModelTolerance * m.height;
-    }
-    search.looseness = &looseness;
+    search.looseness = pulseModelTolerance * m.height;
+    search.looseReach = pulseRinging;
     search.dropoutsOnlyWhereLoud = true;
     search.silentDropoutRun = silentRun;
     findGlitches(search, m.segments, ch.faults);

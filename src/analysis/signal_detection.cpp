@@ -101,6 +101,15 @@ ChannelFeatures measureChannel(const std::vector<int32_t>& samples)
                 noisyStart = noisyDirection != 0 ? p - 1 : -1;
                 noisySum = 0;
                 noisyCount = 1;  // the first sample, deviating by 0
+                // Each sample of a constant stretch (a pulse's silence) lies
+                // two steps off the stretch its neighbour starts, so starts
+                // one afresh the same way: leap to its last sample.
+                if (v == previous) {
+                    int64_t last = p;
+                    while (last + 1 < n && samples[static_cast<size_t>(last + 1)] == v) ++last;
+                    if (noisyStart >= 0) noisyStart += last - p;
+                    p = last;
+                }
             }
         }
     }

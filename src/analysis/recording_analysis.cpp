@@ -34,28 +34,54 @@ constexpr double noiseDeviations = 7.0;
 // rest of the loop off the expected signal passes for noise.
 constexpr int64_t noiseBlock = 512;
 
-double noiseDeviation(const int32_t* samples, int64_t count, const std::vector<double>& loop, int64_t anchor,
-                      int64_t from)
+// The deviation scaled as a threshold: noiseDeviations times the Gaussian
+// deviation a median absolute deviation stands for.
+double noiseThreshold(double medianDeviation) { return noiseDeviations * (medianDeviation / 0.6745); }
+
+// The glitch threshold: `level`, or more where the noise is louder. Most
+// loops are quiet, and then counting samples shows that the quartile of the
+// block medians stays under `level` without ordering any block; the counting
+// and the ordering compare the same values, so both give the same answer.
+double glitchThreshold(double level, const int32_t* samples, int64_t count, const std::vector<double>& loop,
+                       int64_t anchor, int64_t from)
 {
     const int64_t length = static_cast<int64_t>(loop.size());
     from = std::max<int64_t>(0, from);
     const int64_t to = std::min(count, from + std::max(length, noiseBlock));
-    if (length == 0 || to - from < noiseBlock) return 0.0;
+    if (length == 0 || to - from < noiseBlock) return std::max(level, 0.0);
+    const int64_t firstPosition = ((from - anchor) % length + length) % length;
     std::vector<double> block(static_cast<size_t>(noiseBlock));
-    std::vector<double> spreads;
-    for (int64_t start = from; start + noiseBlock <= to; start += noiseBlock) {
+    auto fill = [&](int64_t start) {
+        int64_t k = (firstPosition + (start - from)) % length;
         for (int64_t i = 0; i < noiseBlock; ++i) {
-            const int64_t p = start + i;
-            const int64_t k = ((p - anchor) % length + length) % length;
-            block[static_cast<size_t>(i)] = std::fabs(static_cast<double>(samples[p]) - loop[static_cast<size_t>(k)]);
+            block[static_cast<size_t>(i)] =
+                std::fabs(static_cast<double>(samples[start + i]) - loop[static_cast<size_t>(k)]);
+            if (++k == length) k = 0;
         }
+    };
+    const int64_t blocks = (to - from) / noiseBlock;
+    // The quartile is the (blocks / 4 + 1)th smallest median, a median the
+    // (noiseBlock / 2 + 1)th smallest deviation of its block.
+    int64_t quietBlocks = 0;
+    for (int64_t b = 0; b < blocks && quietBlocks <= blocks / 4; ++b) {
+        fill(from + b * noiseBlock);
+        int64_t quiet = 0;
+        for (const double d : block) quiet += noiseThreshold(d) <= level ? 1 : 0;
+        if (quiet >= noiseBlock / 2 + 1) ++quietBlocks;
+    }
+    if (quietBlocks >= blocks / 4 + 1) return level;
+
+    std::vector<double> spreads;
+    spreads.reserve(static_cast<size_t>(blocks));
+    for (int64_t b = 0; b < blocks; ++b) {
+        fill(from + b * noiseBlock);
         const auto middle = block.begin() + noiseBlock / 2;
         std::nth_element(block.begin(), middle, block.end());
         spreads.push_back(*middle);
     }
     const auto quartile = spreads.begin() + static_cast<std::ptrdiff_t>(spreads.size() / 4);
     std::nth_element(spreads.begin(), quartile, spreads.end());
-    return *quartile / 0.6745;  // the median absolute deviation of Gaussian noise, in deviations
+    return std::max(level, noiseThreshold(*quartile));
 }
 
 // The shortest run of zeros that noise cannot explain, from how often the
@@ -177,9 +203,8 @@ void measurePulse(ChannelResult& ch, const std::vector<int32_t>& samples, const 
     search.loop = &m.loop;
     search.threshold = std::pow(10.0, options.glitchDb / 20.0) * m.height;
     if (!m.segments.empty())
-        search.threshold = std::max(search.threshold,
-                                    noiseDeviations * noiseDeviation(samples.data(), n, m.loop, m.segments.front().anchor,
-                                                                     m.segments.front().start));
+        search.threshold = glitchThreshold(search.threshold, samples.data(), n, m.loop, m.segments.front().anchor,
+                                           m.segments.front().start);
     search.looseness = &m.looseness;
     search.dropoutsOnlyWhereLoud = true;
     search.silentDropoutRun = silentRun;
@@ -240,8 +265,8 @@ void measureSineChannel(ChannelResult& ch, const std::vector<int32_t>& samples, 
     const int64_t first = between ? reached + m.ringing : reached;
     // Through an analog loop the noise, not the level, decides what a
     // glitch is.
-    search.threshold = std::max(std::pow(10.0, options.glitchDb / 20.0) * m.fit.amplitude,
-                                noiseDeviations * noiseDeviation(samples.data(), n, m.loop, anchor, first));
+    search.threshold = glitchThreshold(std::pow(10.0, options.glitchDb / 20.0) * m.fit.amplitude, samples.data(), n,
+                                       m.loop, anchor, first);
     findGlitches(search, {ModelSegment{first, anchor}}, ch.faults);
     ch.checkedSamples = n - first;
 }

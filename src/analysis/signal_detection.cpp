@@ -62,11 +62,17 @@ ChannelFeatures measureChannel(const std::vector<int32_t>& samples)
     int noisyDirection = 0;
     int64_t noisySum = 0;  // the stretch's deviations from its first sample's staircase
     int64_t noisyCount = 0;
-    for (int64_t p = 0; p < n; ++p) {
+    int64_t p = 0;
+    for (; p < n; ++p) {
         const int64_t v = samples[static_cast<size_t>(p)];
         const int64_t m = v < 0 ? -v : v;
         if (m > f.peak) f.peak = m;
         if (v != 0 && f.firstNonzero < 0) f.firstNonzero = p;
+        // An exact staircase has shown itself: the rest only adds to the level.
+        if (f.longestStaircase >= staircaseEvidence && f.firstNonzero >= 0) {
+            ++p;
+            break;
+        }
         if (p > 0) {
             const int64_t previous = samples[static_cast<size_t>(p - 1)];
             const int direction = staircaseStep(v - previous, 0);
@@ -95,9 +101,24 @@ ChannelFeatures measureChannel(const std::vector<int32_t>& samples)
                 noisyStart = noisyDirection != 0 ? p - 1 : -1;
                 noisySum = 0;
                 noisyCount = 1;  // the first sample, deviating by 0
+                // Each sample of a constant stretch (a pulse's silence) lies
+                // two steps off the stretch its neighbour starts, so starts
+                // one afresh the same way: leap to its last sample.
+                if (v == previous) {
+                    int64_t last = p;
+                    while (last + 1 < n && samples[static_cast<size_t>(last + 1)] == v) ++last;
+                    if (noisyStart >= 0) noisyStart += last - p;
+                    p = last;
+                }
             }
         }
     }
+    int64_t peak = f.peak;
+    for (; p < n; ++p) {
+        const int64_t v = samples[static_cast<size_t>(p)];
+        peak = std::max(peak, v < 0 ? -v : v);
+    }
+    f.peak = peak;
     if (f.firstNonzero >= 0 && f.peak > 0) {
         const int64_t quarter = (f.peak + 3) / 4;
         int64_t loud = 0;

@@ -12,8 +12,10 @@ namespace analyse {
 struct ChannelFeatures {
     int64_t peak = 0;               // largest magnitude (2^31 for the most negative value)
     int64_t firstNonzero = -1;      // -1 when every sample is zero
-    int64_t longestStaircase = 0;   // most consecutive steps of +-100 (also modulo 2^16)
-    int64_t longestNoisyStaircase = 0;  // the same for a staircase with noise on it
+    // Most consecutive steps of +-100 (also modulo 2^16), and the same for a
+    // staircase with noise on it: each counted only as far as detection needs.
+    int64_t longestStaircase = 0;
+    int64_t longestNoisyStaircase = 0;
     double loudFraction = 0.0;      // share of samples from the first nonzero one on at a quarter of the peak or more
 };
 

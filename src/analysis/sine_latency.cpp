@@ -289,12 +289,32 @@ bool runsOnAtSeam(const int32_t* samples, int64_t count, const SineMeasurement& 
     return std::fabs(jump / omega) < slipSamples + std::fabs(m.drift) * static_cast<double>(block);
 }
 
-// The expected sine at recording position p.
-double modelAt(const SineMeasurement& m, double omega, double loopLength, double sign, double p)
+// The expected sine from recording position `first` on, one value a sample
+// into `out`. The angle advances by a rotation, set afresh from sin and cos
+// every so often and wherever the loop starts over, as in the fits: a sine
+// call a sample would cost more than all the rest of the analysis.
+void fillModel(const SineMeasurement& m, double omega, double loopLength, double sign, int64_t first,
+               std::vector<double>& out)
 {
-    double x = (p - m.onset) * (1.0 - m.drift);
-    x -= std::floor(x / loopLength) * loopLength;
-    return m.fit.dc + sign * m.fit.amplitude * std::sin(omega * x);
+    constexpr int64_t refresh = 128;
+    const double step = omega * (1.0 - m.drift);
+    const double cw = std::cos(step), sw = std::sin(step);
+    double s = 0.0, c = 1.0, last = 0.0;
+    const int64_t count = static_cast<int64_t>(out.size());
+    for (int64_t k = 0; k < count; ++k) {
+        double x = (static_cast<double>(first + k) - m.onset) * (1.0 - m.drift);
+        x -= std::floor(x / loopLength) * loopLength;
+        if (k % refresh == 0 || x < last) {
+            s = std::sin(omega * x);
+            c = std::cos(omega * x);
+        } else {
+            const double ns = s * cw + c * sw;
+            c = c * cw - s * sw;
+            s = ns;
+        }
+        last = x;
+        out[static_cast<size_t>(k)] = m.fit.dc + sign * m.fit.amplitude * s;
+    }
 }
 
 }  // namespace
@@ -409,15 +429,12 @@ SineMeasurement measureSineAt(const int32_t* samples, int64_t count, int64_t pea
     if (std::fabs(m.drift) * static_cast<double>(count) < 0.05) {
         m.loopAnchor = static_cast<int64_t>(std::floor(best));
         m.loop.resize(static_cast<size_t>(loopLength));
-        for (int64_t k = 0; k < loopLength; ++k)
-            m.loop[static_cast<size_t>(k)] =
-                modelAt(m, omega, length, sign, static_cast<double>(m.loopAnchor + k));
+        fillModel(m, omega, length, sign, m.loopAnchor, m.loop);
     } else {
         const int64_t margin = std::max<int64_t>(maxSlip, 1);
         m.loopAnchor = -margin;
         m.loop.resize(static_cast<size_t>(count + 2 * margin));
-        for (int64_t k = 0; k < count + 2 * margin; ++k)
-            m.loop[static_cast<size_t>(k)] = modelAt(m, omega, length, sign, static_cast<double>(k - margin));
+        fillModel(m, omega, length, sign, -margin, m.loop);
     }
     return m;
 }

@@ -7,15 +7,7 @@ namespace {
 // 25 x 7209 = 1 modulo 16384: undoes the factor 25 of a 16-bit step.
 constexpr int64_t inverse25Modulo16384 = 7209;
 
-int32_t wrapTo(int64_t value, int bits)
-{
-    if (bits == 16) return static_cast<int16_t>(static_cast<uint16_t>(value & 0xFFFF));
-    return static_cast<int32_t>(static_cast<uint32_t>(value & 0xFFFFFFFF));
-}
-
 }  // namespace
-
-int32_t StaircaseModel::valueAtStep(int64_t k) const { return wrapTo(sign * k * 100 + offset, bits); }
 
 bool StaircaseModel::firstStep(int32_t value, int64_t& step) const
 {

@@ -15,8 +15,14 @@ struct StaircaseModel {
     int sign = 1;           // -1: inverted polarity
     int64_t offset = 0;     // constant added to every sample
 
-    // The value at loop position k (0 <= k < length).
-    int32_t valueAtStep(int64_t k) const;
+    // The value at loop position k (0 <= k < length). Kept to the width as
+    // the harness sends it: the low 16 bits, or the low 32.
+    int32_t valueAtStep(int64_t k) const
+    {
+        const int64_t value = sign * k * 100 + offset;
+        if (bits == 16) return static_cast<int16_t>(static_cast<uint16_t>(value & 0xFFFF));
+        return static_cast<int32_t>(static_cast<uint32_t>(value & 0xFFFFFFFF));
+    }
     // The value at any index.
     int32_t valueAt(int64_t index) const { return valueAtStep(floorMod(index, length)); }
 

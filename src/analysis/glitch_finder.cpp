@@ -67,7 +67,15 @@ public:
 private:
     double allowed(size_t k) const
     {
-        return s_.looseness != nullptr && k < s_.looseness->size() ? s_.threshold + (*s_.looseness)[k] : s_.threshold;
+        if (s_.looseness == nullptr) return s_.threshold;
+        // Held round position 0 only, so that a loop of silence around a
+        // pulse needs no loop-long table per input.
+        const int64_t at = static_cast<int64_t>(k);
+        const int64_t offset = at <= length_ / 2 ? at : at - length_;
+        const int64_t index = offset + s_.looseReach;
+        return index >= 0 && index < static_cast<int64_t>(s_.looseness->size())
+                   ? s_.threshold + (*s_.looseness)[static_cast<size_t>(index)]
+                   : s_.threshold;
     }
 
     int64_t zeroRunEnd(int64_t p, int64_t to) const

@@ -24,9 +24,12 @@ struct GlitchSearch {
     int64_t count = 0;
     const std::vector<double>* loop = nullptr;  // the expected signal, one loop
     double threshold = 0.0;                     // in sample units
-    // And this much on top at each loop position, where the model is close
-    // but not exact (a fitted pulse's ringing); null: nothing.
+    // And this much on top at the loop positions within `looseReach` of
+    // position 0 either way round the loop, where the model is close but not
+    // exact (a fitted pulse's ringing): 2 x looseReach + 1 values, from
+    // position -looseReach on; null: nothing.
     const std::vector<double>* looseness = nullptr;
+    int64_t looseReach = 0;
     // A zero run's extent as a dropout: all of it, or only where the
     // expected signal is above the threshold (a pulse, mostly silence).
     bool dropoutsOnlyWhereLoud = false;

@@ -105,30 +105,36 @@ double refine(const int32_t* samples, int64_t count, int64_t at)
     return std::clamp(std::round(0.5 * (low + high) * grid) / grid, -1.0, 1.0);
 }
 
-// The median sample over one loop from the first pulse: the silence
-// around the pulses, which is nearly all of it.
-double restingLevel(const int32_t* samples, int64_t count, int64_t from, int64_t loopLength)
-{
-    const int64_t to = std::min(count, from + loopLength);
-    if (to <= from) return 0.0;
-    std::vector<int32_t> values(samples + from, samples + to);
-    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
-    std::nth_element(values.begin(), middle, values.end());
-    return static_cast<double>(*middle);
-}
+struct Silence {
+    double level = 0.0;
+    double noise = 0.0;
+};
 
-// The spread of the silence about its level over one loop from the first
-// pulse, in deviations of Gaussian noise; the pulse is too short to move it.
-double silenceNoise(const int32_t* samples, int64_t count, int64_t from, int64_t loopLength, double level)
+// Over one loop from the first pulse, the silence around the pulses, which
+// is nearly all of it: its level (the median sample) and its spread about
+// that level, in deviations of Gaussian noise; the pulse is too short to
+// move either. One copy of the loop serves both medians.
+Silence silenceAround(const int32_t* samples, int64_t count, int64_t from, int64_t loopLength)
 {
+    Silence silence;
     const int64_t to = std::min(count, from + loopLength);
-    if (to <= from) return 0.0;
-    std::vector<double> spread;
-    spread.reserve(static_cast<size_t>(to - from));
-    for (int64_t p = from; p < to; ++p) spread.push_back(std::fabs(static_cast<double>(samples[p]) - level));
-    const auto middle = spread.begin() + static_cast<std::ptrdiff_t>(spread.size() / 2);
-    std::nth_element(spread.begin(), middle, spread.end());
-    return *middle / 0.6745;
+    if (to <= from) return silence;
+    std::vector<uint32_t> values(samples + from, samples + to);
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    // Ordered as signed samples while the storage is unsigned.
+    std::nth_element(values.begin(), middle, values.end(),
+                     [](uint32_t a, uint32_t b) { return static_cast<int32_t>(a) < static_cast<int32_t>(b); });
+    const int64_t level = static_cast<int32_t>(*middle);
+    silence.level = static_cast<double>(level);
+    // Every distance from a 32-bit level to a 32-bit sample fits 32 bits
+    // unsigned.
+    for (uint32_t& v : values) {
+        const int64_t d = int64_t{static_cast<int32_t>(v)} - level;
+        v = static_cast<uint32_t>(d < 0 ? -d : d);
+    }
+    std::nth_element(values.begin(), middle, values.end());
+    silence.noise = static_cast<double>(*middle) / 0.6745;
+    return silence;
 }
 
 int64_t loudestIn(const int32_t* samples, int64_t from, int64_t to)
@@ -314,10 +320,11 @@ PulseMeasurement measurePulses(const int32_t* samples, int64_t count, int64_t pe
     // is expected before its time.
     int64_t span = std::max(loopLength, count - anchors.back() + reachBefore);
     for (size_t i = 1; i < anchors.size(); ++i) span = std::max(span, anchors[i] - anchors[i - 1]);
-    const double rest = restingLevel(samples, count, top, loopLength);
+    const Silence silence = silenceAround(samples, count, top, loopLength);
+    const double rest = silence.level;
     // Past the converter's ringing the copy keeps only what stands out of
     // the noise: the first pulse's own noise would add to every later one's.
-    const double noise = silenceNoise(samples, count, top, loopLength, rest);
+    const double noise = silence.noise;
     m.loop.assign(static_cast<size_t>(span), rest);
     for (int64_t t = -reachBefore; t < reachAfter; ++t) {
         const int64_t p = top + t;
@@ -327,9 +334,10 @@ PulseMeasurement measurePulses(const int32_t* samples, int64_t count, int64_t pe
             m.loop[static_cast<size_t>((t + span) % span)] = samples[p];
     }
     const double height = pulseHeight(samples, count, top, phase);
-    m.looseness.assign(static_cast<size_t>(span), 0.0);
-    for (int64_t t = -std::min(pulseRinging, span / 2); t <= std::min(pulseRinging, span / 2); ++t)
-        m.looseness[static_cast<size_t>((t + span) % span)] =
+    m.looseReach = std::min(pulseRinging, span / 2);
+    m.looseness.assign(static_cast<size_t>(2 * m.looseReach + 1), 0.0);
+    for (int64_t t = -m.looseReach; t <= m.looseReach; ++t)
+        m.looseness[static_cast<size_t>(t + m.looseReach)] =
             modelTolerance * m.height + height * shiftedChange(static_cast<double>(t) - phase, widest);
     return m;
 }

@@ -29,11 +29,12 @@ struct PulseMeasurement {
     // The expected signal, pulse at 0, silence elsewhere; at least one loop
     // long, longer where the clocks stretch the spacing of the pulses.
     std::vector<double> loop;
-    // How far a sample may stand from `loop` on top of the noise, at each of
-    // its positions: a real converter rings a little differently from the
-    // first pulse's copy, more so for a pulse that arrives at another
-    // fraction of a sample.
+    // How far a sample may stand from `loop` on top of the noise, at the
+    // positions from -looseReach to +looseReach round the pulse: a real
+    // converter rings a little differently from the first pulse's copy,
+    // more so for a pulse that arrives at another fraction of a sample.
     std::vector<double> looseness;
+    int64_t looseReach = 0;
     std::vector<ModelSegment> segments;  // where each pulse was or should have been
 };
 

@@ -206,6 +206,7 @@ void measurePulse(ChannelResult& ch, const std::vector<int32_t>& samples, const 
         search.threshold = glitchThreshold(search.threshold, samples.data(), n, m.loop, m.segments.front().anchor,
                                            m.segments.front().start);
     search.looseness = &m.looseness;
+    search.looseReach = m.looseReach;
     search.dropoutsOnlyWhereLoud = true;
     search.silentDropoutRun = silentRun;
     findGlitches(search, m.segments, ch.faults);

@@ -29,6 +29,7 @@ struct CommandLine {
     std::string buffers;
     std::string signal;
     int64_t maxHiddenLatency = -1;
+    std::string map;
     bool secondsGiven = false;
 };
 
@@ -106,6 +107,14 @@ void describeOptions(CLI::App& app, CommandLine& line)
         ->type_name("N")
         ->check(CLI::Range(int64_t{0}, int64_t{1} << 40))
         ->needs(qualify);
+    app.add_option("--map", line.map, "Routing the qualification expects: identity, or input:output pairs")
+        ->type_name("identity|0:1,1:0,...")
+        ->needs(qualify);
+    app.add_option("--max-crosstalk", line.qualifyOptions.maxCrosstalkDb,
+                   "With --map, fail a cell where another output leaks in louder than this (dB, default -60)")
+        ->type_name("DB")
+        ->check(finiteRange(-200.0, 0.0))
+        ->needs(qualify);
     app.add_option("--report", line.qualifyOptions.reportFolder,
                    "Folder of the qualification's report (default loopcheck-report)")
         ->type_name("DIR")
@@ -152,6 +161,7 @@ int runQualification(const CLI::App& app, CommandLine& line)
     options.seconds = line.probeOptions.seconds;
     if (line.maxHiddenLatency >= 0) options.maxHiddenLatency = line.maxHiddenLatency;
     std::string why;
+    if (!line.map.empty() && !parseRouteMap(line.map, options, why)) return usageError(app, why);
     if ((!line.rates.empty() || !line.buffers.empty() || !line.signal.empty()) &&
         !((line.rates.empty() || parseRateList(line.rates, options, why)) &&
           (line.buffers.empty() || parseSizeList(line.buffers, options, why)) &&

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <ostream>
@@ -20,6 +21,7 @@
 #include "record/test_state.h"
 #include "stream/run_accounts.h"
 #include "stream/run_progress.h"
+#include "stream/coded_signal.h"
 #include "stream/test_signal.h"
 
 namespace {
@@ -98,7 +100,44 @@ std::string joined(const std::vector<std::string>& parts)
 }
 
 // The cell's figures and verdict from its runs.
-void judgeCell(QualifyCell& cell)
+std::string decibels(double db)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", db);
+    return text;
+}
+
+// Without a map only a dead input fails; with one, an input that hears
+// another output than mapped, or a leak louder than allowed.
+std::vector<std::string> routingFailures(const QualifyCell& cell, const QualifyOptions& options)
+{
+    std::vector<std::string> reasons;
+    if (!cell.routingMeasured) return reasons;
+    for (size_t k = 0; k < cell.routing.size(); ++k) {
+        const analyse::RoutedInput& input = cell.routing[k];
+        const std::string name = "routing, input " + std::to_string(k);
+        const int32_t expected = k < options.mapRoutes.size() ? options.mapRoutes[k] : static_cast<int32_t>(k);
+        if (input.dead) {
+            reasons.push_back(name + ": hears no output" +
+                              (options.mapGiven ? " (expected output " + std::to_string(expected) + ")" : ""));
+            continue;
+        }
+        if (!options.mapGiven) continue;
+        if (input.heard < 0) {
+            reasons.push_back(name + ": the run was too short to tell which output it hears");
+            continue;
+        }
+        if (input.heard != expected)
+            reasons.push_back(name + ": hears output " + std::to_string(input.heard) + ", expected output " +
+                              std::to_string(expected));
+        if (input.leakFrom >= 0 && input.leakDb > options.maxCrosstalkDb)
+            reasons.push_back(name + ": output " + std::to_string(input.leakFrom) + " leaks in at " +
+                              decibels(input.leakDb) + " dB, above " + decibels(options.maxCrosstalkDb) + " dB");
+    }
+    return reasons;
+}
+
+void judgeCell(QualifyCell& cell, const QualifyOptions& options)
 {
     size_t dropped = 0;
     std::map<int, std::set<long long>> roundTrips;  // by input column, whole samples
@@ -139,6 +178,7 @@ void judgeCell(QualifyCell& cell)
         addFailure(cell, labels[entry.first] + ": the round trip changes from run to run (" + values + " samples)",
                    dropped);
     }
+    for (const std::string& reason : routingFailures(cell, options)) addFailure(cell, reason, dropped);
     if (dropped > 0) cell.failures.push_back("and " + std::to_string(dropped) + " more");
     cell.verdict = cell.failures.empty() ? CellVerdict::passed : CellVerdict::failed;
 }
@@ -200,7 +240,8 @@ private:
     // False when the qualification was interrupted.
     bool qualifyRate(double rate, size_t& cellNumber);
     bool qualifyCell(QualifyCell& cell, size_t cellNumber);
-    void streamRun(QualifyCell& cell, QualifyRun& run, int32_t durationMs);
+    void streamRun(QualifyCell& cell, QualifyRun& run, int32_t durationMs, bool coded = false);
+    void measureRouting(QualifyCell& cell, int32_t durationMs);
     std::string progressLabel(const QualifyCell& cell, size_t cellNumber, int32_t run) const;
 
     IASIO& driver_;
@@ -389,6 +430,7 @@ bool Qualification::qualifyCell(QualifyCell& cell, size_t cellNumber)
             streamRun(cell, run, durationMs);
             cell.runs.push_back(std::move(run));
         }
+        if (interruptionStatus() == 0) measureRouting(cell, durationMs);
     }
     const ASIOError disposed = driver_.disposeBuffers();
     if (disposed != ASE_OK) console::warning(cellName(cell), ": the driver's disposeBuffers returned ", disposed);
@@ -398,11 +440,36 @@ bool Qualification::qualifyCell(QualifyCell& cell, size_t cellNumber)
         cell.verdict = CellVerdict::interrupted;
         return false;
     }
-    if (reserved) judgeCell(cell);
+    if (reserved) judgeCell(cell, options_);
     return true;
 }
 
-void Qualification::streamRun(QualifyCell& cell, QualifyRun& run, int32_t durationMs)
+void Qualification::measureRouting(QualifyCell& cell, int32_t durationMs)
+{
+    QualifyRun run;
+    run.number = options_.runs;
+    // The staircase's code where the format carries it bit for bit.
+    run.signal = report_.sampleType == ASIOSTFloat32LSB ? analyse::SignalKind::sine : analyse::SignalKind::staircase;
+    // Within less than a loop the staircases differ only by a constant:
+    // the routing needs one whole loop to arrive after the lead-in and the
+    // round trip (each no more than a few buffers).
+    TestState& s = testState;
+    const double delays = static_cast<double>(s.inputLatency.load(std::memory_order_relaxed)) +
+                          static_cast<double>(s.outputLatency.load(std::memory_order_relaxed)) +
+                          4.0 * static_cast<double>(cell.bufferSize);
+    const double seconds = std::max(options_.seconds, 1.05 + 2.0 * delays / cell.rate);
+    const uint64_t room = samplesReserved(seconds, cell.rate, cell.bufferSize);
+    const int32_t channels = usedOutputChannels() + usedInputChannels();
+    for (int32_t k = 0; k < channels; ++k) {
+        if (!s.captures[static_cast<size_t>(k)].reserve(room)) {
+            cell.failures.push_back("routing not measured: its recordings could not be reserved");
+            return;
+        }
+    }
+    streamRun(cell, run, std::max(durationMs, static_cast<int32_t>(std::lround(seconds * 1000.0))), true);
+}
+
+void Qualification::streamRun(QualifyCell& cell, QualifyRun& run, int32_t durationMs, bool coded)
 {
     TestState& s = testState;
     s.pulseMode = run.signal == analyse::SignalKind::pulse;
@@ -411,7 +478,7 @@ void Qualification::streamRun(QualifyCell& cell, QualifyRun& run, int32_t durati
     bool made = false;
     {
         QuietConsole quiet;
-        made = generateTestSignal();
+        made = coded ? generateCodedSignal(usedOutputChannels()) : generateTestSignal();
     }
     if (!made) {
         run.accountWarnings.push_back("run " + std::to_string(run.number) + ": the test signal could not be made");
@@ -460,6 +527,27 @@ void Qualification::streamRun(QualifyCell& cell, QualifyRun& run, int32_t durati
     run.accounts = runAccounts.summary();
     run.accountWarnings = accountWarnings(run.accounts, "run " + std::to_string(run.number));
     for (int32_t k = 0; k < outputs + inputs; ++k) run.lostSamples += s.captures[static_cast<size_t>(k)].lostSamples();
+
+    if (coded) {
+        analyse::RoutingSetup setup;
+        setup.code = s.staircaseMode ? analyse::RoutingCode::staircase : analyse::RoutingCode::tones;
+        setup.outputs = outputs;
+        setup.rate = cell.rate;
+        setup.bits = report_.sampleType == ASIOSTInt16LSB ? 16 : 32;
+        setup.leadIn = leadIn;
+        std::vector<const int32_t*> samples;
+        std::vector<int64_t> counts;
+        for (int32_t k = 0; k < inputs; ++k) {
+            const SampleRecording& recording = s.captures[static_cast<size_t>(outputs + k)];
+            samples.push_back(recording.data());
+            counts.push_back(static_cast<int64_t>(recording.size()));
+        }
+        cell.routingCode = setup.code;
+        cell.routing = analyse::routeInputs(samples, counts, setup);
+        cell.routingMeasured = true;
+        for (int32_t k = 0; k < outputs + inputs; ++k) s.captures[static_cast<size_t>(k)].clear();
+        return;
+    }
 
     analyse::AnalysisOptions analysis;
     analysis.rate = cell.rate;

@@ -114,6 +114,25 @@ json cellJson(const QualifyCell& cell)
     json runs = json::array();
     for (const QualifyRun& run : cell.runs) runs.push_back(runJson(run, cell.rate));
     out["runs"] = runs;
+    if (cell.routingMeasured) {
+        json inputs = json::array();
+        for (size_t k = 0; k < cell.routing.size(); ++k) {
+            const analyse::RoutedInput& r = cell.routing[k];
+            json levels = json::array();
+            for (double db : r.levelsDb) levels.push_back(number(db));
+            inputs.push_back(json{{"input", k},
+                                  {"dead", r.dead},
+                                  {"heard", r.heard >= 0 ? json(r.heard) : json(nullptr)},
+                                  {"levelDb", r.dead ? json(nullptr) : number(r.levelDb)},
+                                  {"leakFrom", r.leakFrom >= 0 ? json(r.leakFrom) : json(nullptr)},
+                                  {"leakDb", r.dead ? json(nullptr) : number(r.leakDb)},
+                                  {"noiseFloorDb", r.dead ? json(nullptr) : number(r.noiseFloorDb)},
+                                  {"roundTrip", r.roundTripKnown ? number(r.roundTrip) : json(nullptr)},
+                                  {"levelsDb", levels}});
+        }
+        out["routing"] = json{{"code", cell.routingCode == analyse::RoutingCode::staircase ? "staircase" : "tones"},
+                              {"inputs", inputs}};
+    }
     return out;
 }
 
@@ -136,7 +155,13 @@ json qualifyJson(const QualifyReport& report)
     json options{{"runs", o.runs},
                  {"seconds", number(o.seconds)},
                  {"signal", signalChoiceName(o.signal)},
-                 {"maxHiddenLatency", o.maxHiddenLatency ? json(*o.maxHiddenLatency) : json(nullptr)}};
+                 {"maxHiddenLatency", o.maxHiddenLatency ? json(*o.maxHiddenLatency) : json(nullptr)},
+                 {"maxCrosstalkDb", number(o.maxCrosstalkDb)}};
+    if (o.mapGiven) {
+        json map = json::array();
+        for (int32_t output : o.mapRoutes) map.push_back(output);
+        options["map"] = map;
+    }
     if (o.signal == QualifySignal::sine) options["sineHz"] = number(o.sineHz);
     json rates = json::array();
     for (double rate : report.rates) rates.push_back(number(rate));

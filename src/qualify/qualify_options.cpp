@@ -155,3 +155,46 @@ std::vector<int32_t> qualifiedSizes(SizeChoice choice, const std::vector<int32_t
     sizes.erase(std::unique(sizes.begin(), sizes.end()), sizes.end());
     return sizes;
 }
+
+bool parseRouteMap(const std::string& text, QualifyOptions& options, std::string& why)
+{
+    options.mapGiven = true;
+    options.mapRoutes.clear();
+    if (text == "identity") return true;
+    std::vector<int32_t> routes;
+    std::vector<bool> named;
+    size_t at = 0;
+    while (at <= text.size()) {
+        const size_t comma = std::min(text.find(',', at), text.size());
+        const std::string pair = text.substr(at, comma - at);
+        const size_t colon = pair.find(':');
+        int32_t input = -1;
+        int32_t output = -1;
+        auto channel = [](const std::string& digits, int32_t& value) {
+            if (digits.empty() || digits.size() > 2 || digits.find_first_not_of("0123456789") != std::string::npos)
+                return false;
+            value = std::stoi(digits);
+            return value < 32;
+        };
+        if (colon == std::string::npos || !channel(pair.substr(0, colon), input) ||
+            !channel(pair.substr(colon + 1), output)) {
+            why = "--map: \"" + pair + "\" is not a pair input:output of channels 0 to 31";
+            return false;
+        }
+        if (static_cast<size_t>(input) >= routes.size()) {
+            for (size_t k = routes.size(); k <= static_cast<size_t>(input); ++k) {
+                routes.push_back(static_cast<int32_t>(k));
+                named.push_back(false);
+            }
+        }
+        if (named[static_cast<size_t>(input)]) {
+            why = "--map: input " + std::to_string(input) + " is named twice";
+            return false;
+        }
+        named[static_cast<size_t>(input)] = true;
+        routes[static_cast<size_t>(input)] = output;
+        at = comma + 1;
+    }
+    options.mapRoutes = routes;
+    return true;
+}

@@ -217,6 +217,57 @@ void writeFailingCell(std::ostringstream& page, const QualifyCell& cell)
     page << "</section>\n";
 }
 
+// One cell's routing as a heat map: a row per input, a column per output,
+// each square as bright as that output is loud at that input (0 dB white,
+// the floor or -120 dB black), the heard output outlined.
+void writeRoutingMap(std::ostringstream& page, const QualifyCell& cell)
+{
+    size_t outputs = 0;
+    for (const analyse::RoutedInput& input : cell.routing) outputs = std::max(outputs, input.levelsDb.size());
+    const int square = 14;
+    const int left = 70;
+    const int top = 20;
+    const int width = left + square * static_cast<int>(std::max<size_t>(outputs, 1)) + 10;
+    const int height = top + square * static_cast<int>(cell.routing.size()) + 10;
+    page << "<figure class=\"routing\" data-rate=\"" << fixed(cell.rate, 0) << "\" data-buffer=\""
+         << cell.bufferSize << "\"><figcaption>" << fixed(cell.rate, 0) << " Hz, " << cell.bufferSize
+         << " samples: level of each output at each input (dB re the heard one)</figcaption>"
+         << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height << "\">";
+    page << "<text x=\"" << left << "\" y=\"12\" font-size=\"10\">outputs 0 to "
+         << (outputs > 0 ? outputs - 1 : 0) << "</text>";
+    for (size_t k = 0; k < cell.routing.size(); ++k) {
+        const analyse::RoutedInput& input = cell.routing[k];
+        const int y = top + square * static_cast<int>(k);
+        page << "<text x=\"0\" y=\"" << y + square - 3 << "\" font-size=\"10\">input " << k << "</text>";
+        for (size_t c = 0; c < input.levelsDb.size(); ++c) {
+            const double db = input.levelsDb[c];
+            const double share = std::min(1.0, std::max(0.0, 1.0 + db / 120.0));
+            const int grey = static_cast<int>(std::lround(255.0 * share));
+            const bool heard = static_cast<int>(c) == input.heard;
+            page << "<rect class=\"level\" data-input=\"" << k << "\" data-output=\"" << c << "\" data-db=\""
+                 << fixed(db, 1) << "\" x=\"" << left + square * static_cast<int>(c) << "\" y=\"" << y
+                 << "\" width=\"" << square << "\" height=\"" << square << "\" fill=\"rgb(" << grey << ',' << grey
+                 << ',' << grey << ")\"" << (heard ? " stroke=\"#c00\" stroke-width=\"2\"" : "") << "><title>input "
+                 << k << ", output " << c << ": " << fixed(db, 1) << " dB</title></rect>";
+        }
+        if (input.dead)
+            page << "<text class=\"dead\" data-input=\"" << k << "\" x=\"" << left << "\" y=\"" << y + square - 3
+                 << "\" font-size=\"10\">dead</text>";
+    }
+    page << "</svg></figure>\n";
+}
+
+void writeRouting(std::ostringstream& page, const QualifyReport& report)
+{
+    bool heading = false;
+    for (const QualifyCell& cell : report.cells) {
+        if (!cell.routingMeasured) continue;
+        if (!heading) page << "<h2>Routing</h2>\n";
+        heading = true;
+        writeRoutingMap(page, cell);
+    }
+}
+
 }  // namespace
 
 std::string qualifyPage(const QualifyReport& report)
@@ -239,6 +290,7 @@ std::string qualifyPage(const QualifyReport& report)
          << " s per cell.</p>\n";
     writeTable(page, report);
     writeChart(page, report);
+    writeRouting(page, report);
     bool heading = false;
     for (const QualifyCell& cell : report.cells) {
         if (cell.verdict != CellVerdict::failed) continue;

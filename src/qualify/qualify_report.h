@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "analysis/analysis_result.h"
+#include "analysis/channel_routing.h"
 #include "probe/probe_report.h"
 #include "qualify/qualify_options.h"
 #include "stream/run_accounts.h"
@@ -61,6 +62,12 @@ struct QualifyCell {
     int64_t lateCallbacks = 0;
     std::vector<std::string> failures;  // why it failed, one reason each
     FaultWaveform firstFault;
+
+    // The routing, from one more start with each output playing its own
+    // code: the staircase's where the format carries it, else tones.
+    bool routingMeasured = false;
+    analyse::RoutingCode routingCode = analyse::RoutingCode::staircase;
+    std::vector<analyse::RoutedInput> routing;  // by input
 
     int64_t reportedRoundTrip() const { return int64_t{inputLatency} + int64_t{outputLatency}; }
 };

@@ -51,6 +51,8 @@ void resetTestState()
     s.callbacks = ASIOCallbacks{};
     s.signalLength = 0;
     s.signalBuffer.reset();
+    s.signalChannelBytes = 0;
+    s.signalChannels = 1;
     s.callCount = 0;
     s.samplesProcessed = 0;
     s.signalPosition = 0;

@@ -71,6 +71,10 @@ struct TestState {
     // Test signal, made anew in every run.
     uint64_t signalLength = 0;
     SignalBuffer signalBuffer;
+    // A channel-coded signal holds one signal per output, each this many
+    // bytes after the one before; 0: every output plays the first.
+    uint64_t signalChannelBytes = 0;
+    int32_t signalChannels = 1;
 
     // Run counters.
     uint64_t callCount = 0;

@@ -175,16 +175,31 @@ void processHalf(ASIOLong doubleBufferIndex, const ASIOTime* time)
         plan.startPos = length > 0 ? s.signalPosition % length : 0;
         const size_t silentBytes = (frames - plan.signalFrames) * width;
 
-        const uint8_t* signal = reinterpret_cast<const uint8_t*>(s.signalBuffer.get());
+        const uint8_t* signalBase = reinterpret_cast<const uint8_t*>(s.signalBuffer.get());
         for (int32_t c = 0; c < outputs; ++c) {
+            // A coded signal gives each output its own; outputs past its
+            // channels play silence rather than another output's code.
+            const bool own = s.signalChannelBytes > 0;
+            const bool coded = !own || c < s.signalChannels;
+            const uint8_t* signal = own && coded ? signalBase + static_cast<size_t>(c) * s.signalChannelBytes
+                                                  : signalBase;
+            const uint64_t playing = coded ? length : 0;
             uint8_t* dest = static_cast<uint8_t*>(s.bufferInfos[static_cast<size_t>(c)].buffers[doubleBufferIndex]);
             if (dest != nullptr) {
                 if (silentBytes > 0) std::memset(dest, 0, silentBytes);
-                writeSignal(dest + silentBytes, signal, length, width, plan.startPos, plan.signalFrames);
+                if (playing > 0) {
+                    writeSignal(dest + silentBytes, signal, length, width, plan.startPos, plan.signalFrames);
+                } else {
+                    std::memset(dest + silentBytes, 0, plan.signalFrames * width);
+                }
             }
             if (plan.signalFrames > 0) {
                 int32_t* room = s.captures[static_cast<size_t>(c)].extend(plan.signalFrames);
-                if (room != nullptr) recordSignal(room, signal, length, sixteenBit, plan.startPos, plan.signalFrames);
+                if (room != nullptr && playing > 0) {
+                    recordSignal(room, signal, length, sixteenBit, plan.startPos, plan.signalFrames);
+                } else if (room != nullptr) {
+                    std::memset(room, 0, plan.signalFrames * sizeof(int32_t));
+                }
             }
         }
         s.leadInRemaining -= plan.silent;

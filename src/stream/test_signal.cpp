@@ -83,6 +83,8 @@ bool generateTestSignal()
 {
     TestState& s = testState;
     s.signalLength = oneSecondOfSamples(s.sampleRate);
+    s.signalChannelBytes = 0;
+    s.signalChannels = 1;
     console::line("Buffer length is ", s.signalLength);
 
     const uint64_t bytes = s.signalLength * sizeof(uint32_t);

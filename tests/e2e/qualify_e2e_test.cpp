@@ -273,6 +273,12 @@ TEST(Qualify, BadOptionsEndWith2NamingTheOptionAndLeaveNoReport)
         {"--qualify", "0", "--max-hidden-latency", "-1"},
         {"--qualify", "0", "--max-hidden-latency", "inf"},
         {"--qualify", "0", "--seconds", "inf"},
+        {"--qualify", "0", "--map", "swapped"},
+        {"--qualify", "0", "--map", "0:1,0:0"},
+        {"--qualify", "0", "--map", "0:32"},
+        {"--qualify", "0", "--map", "0:1,"},
+        {"--qualify", "0", "--max-crosstalk", "nan"},
+        {"--qualify", "0", "--max-crosstalk", "6"},
         {"--qualify", "0", "--report", ""},
         {"--qualify", "-1"},
         {"--qualify", "0", "--probe", "0"},
@@ -416,5 +422,138 @@ INSTANTIATE_TEST_SUITE_P(Qualify, QualifyInterrupted,
                          [](const ::testing::TestParamInfo<Interruption>& info) {
                              return std::string(info.param.name);
                          });
+
+}  // namespace
+
+namespace {
+
+// A misrouting device and what the routing of its one cell must show.
+struct RoutingCase {
+    const char* name;
+    Settings misrouting;
+    std::vector<std::string> options;  // --map, --max-crosstalk
+    std::vector<int> heard;            // by input; -1: dead
+    bool mixed;                        // every other output leaks in at -40 dB
+    const char* verdict;
+    const char* failure;  // the start of the first failure, when it fails
+};
+
+void expectRouting(const json& cell, const RoutingCase& c)
+{
+    ASSERT_TRUE(cell.contains("routing")) << cell.dump(1);
+    const json& inputs = cell["routing"]["inputs"];
+    ASSERT_EQ(inputs.size(), c.heard.size()) << cell["routing"].dump(1);
+    for (size_t k = 0; k < c.heard.size(); ++k) {
+        SCOPED_TRACE("input " + std::to_string(k));
+        const json& input = inputs[k];
+        if (c.heard[k] < 0) {
+            EXPECT_EQ(input["dead"], true) << input.dump(1);
+            continue;
+        }
+        EXPECT_EQ(input["dead"], false) << input.dump(1);
+        EXPECT_EQ(input["heard"], c.heard[k]) << input.dump(1);
+        EXPECT_NEAR(input["levelDb"].get<double>(), 0.0, 0.5);
+        // The path keeps the loop's round trip whichever output it hears.
+        // A mixed staircase is not bit for bit, and neither the routing
+        // nor the staircase check then settles its start to the sample.
+        if (cell["measured"].is_object()) {
+            EXPECT_NEAR(input["roundTrip"].get<double>(), cell["measured"]["roundTrip"].get<double>(),
+                        c.mixed ? 1.0 : 0.5);
+        }
+        if (c.mixed) {
+            EXPECT_EQ(input["leakFrom"], 1 - c.heard[k]) << input.dump(1);
+            EXPECT_NEAR(input["leakDb"].get<double>(), -40.0, 1.0) << input.dump(1);
+        } else {
+            EXPECT_EQ(input["leakFrom"], nullptr) << input.dump(1);
+            EXPECT_LT(input["leakDb"].get<double>(), -60.0) << input.dump(1);
+        }
+    }
+    // Crosstalk also spoils the runs' own signal (a mixed staircase is not
+    // bit for bit): there only the routing's own reasons are checked.
+    if (c.verdict != nullptr) {
+        EXPECT_EQ(cell["verdict"], c.verdict) << cell["failures"].dump(1);
+    }
+    bool named = false;
+    bool routingFailed = false;
+    for (const json& failure : cell["failures"]) {
+        const std::string text = failure.get<std::string>();
+        routingFailed = routingFailed || text.rfind("routing", 0) == 0;
+        named = named || (c.failure != nullptr && text.rfind(c.failure, 0) == 0);
+    }
+    if (c.failure != nullptr) {
+        EXPECT_TRUE(named) << cell["failures"].dump(1);
+    }
+    if (c.verdict == nullptr || std::string(c.verdict) == "passed") {
+        EXPECT_FALSE(routingFailed) << cell["failures"].dump(1);
+    }
+}
+
+const RoutingCase routingCases[] = {
+    {"swapped, expected straight", {{"InputSources", quoted("1,0")}}, {"--map", "identity"}, {1, 0}, false,
+     "failed", "routing, input 0: hears output 1, expected output 0"},
+    {"swapped, expected swapped", {{"InputSources", quoted("1,0")}}, {"--map", "0:1,1:0"}, {1, 0}, false, "passed",
+     nullptr},
+    {"swapped, no map", {{"InputSources", quoted("1,0")}}, {}, {1, 0}, false, "passed", nullptr},
+    {"mixed at -40 dB, -60 allowed", {{"CrosstalkDb", quoted("-40")}}, {"--map", "identity"}, {0, 1}, true,
+     "failed", "routing, input 0: output 1 leaks in at -40"},
+    {"mixed at -40 dB, -30 allowed", {{"CrosstalkDb", quoted("-40")}}, {"--map", "identity", "--max-crosstalk", "-30"},
+     {0, 1}, true, nullptr, nullptr},
+    {"input 1 dead, no map", {{"DeadInputs", quoted("1")}}, {}, {0, -1}, false, "failed", nullptr},
+};
+
+struct RoutingFormat {
+    int sampleType;
+    double rate;
+};
+
+class QualifyRouting : public ::testing::TestWithParam<RoutingFormat> {};
+
+TEST_P(QualifyRouting, SwapsMixesAndDeadInputsGiveTheirMatrixAndVerdict)
+{
+    const RoutingFormat f = GetParam();
+    const std::string rate = std::to_string(static_cast<int>(f.rate));
+    for (const RoutingCase& c : routingCases) {
+        SCOPED_TRACE(c.name);
+        Settings settings = {{"SampleType", dword(f.sampleType)}, {"SampleRates", quoted(rate)}};
+        settings.insert(settings.end(), c.misrouting.begin(), c.misrouting.end());
+        std::vector<std::string> more = {"--runs", "1", "--seconds", "0.5", "--rates", rate, "--buffers", "256"};
+        more.insert(more.end(), c.options.begin(), c.options.end());
+        const Qualification q = qualify(harnessRunner(), {driver("Routing", 20, settings)}, more);
+        ASSERT_FALSE(q.report.is_discarded()) << q.result.err;
+        ASSERT_EQ(q.report["cells"].size(), 1u);
+        expectRouting(q.report["cells"][0], c);
+        if (c.verdict != nullptr) {
+            EXPECT_EQ(q.result.exitCode, std::string(c.verdict) == "passed" ? 0 : 1) << q.result.err;
+        }
+        EXPECT_EQ(q.report["cells"][0]["routing"]["code"], f.sampleType == 19 ? "tones" : "staircase");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Qualify, QualifyRouting,
+                         ::testing::Values(RoutingFormat{16, 44100}, RoutingFormat{16, 192000},
+                                           RoutingFormat{18, 44100}, RoutingFormat{18, 192000},
+                                           RoutingFormat{19, 44100}, RoutingFormat{19, 192000}),
+                         [](const ::testing::TestParamInfo<RoutingFormat>& info) {
+                             return "type" + std::to_string(info.param.sampleType) + "_" +
+                                    std::to_string(static_cast<int>(info.param.rate));
+                         });
+
+// The swap only where the driver builds its buffers at 128 samples: that
+// cell fails the map, the other passes it.
+TEST(QualifyRouting, ASwapAtOneBufferSizeFailsThatCellOnly)
+{
+    const Settings settings = {{"SampleRates", quoted("48000")},
+                               {"InputSources", quoted("1,0")},
+                               {"RoutingAtBufferSize", dword(128)}};
+    const Qualification q = qualify(harnessRunner(), {driver("Routing", 21, settings)},
+                                    {"--runs", "1", "--seconds", "0.5", "--rates", "48000", "--buffers", "128,256",
+                                     "--map", "identity"});
+    ASSERT_FALSE(q.report.is_discarded()) << q.result.err;
+    ASSERT_EQ(q.report["cells"].size(), 2u);
+    expectRouting(q.report["cells"][0], {"at 128", {}, {}, {1, 0}, false, "failed",
+                                         "routing, input 0: hears output 1, expected output 0"});
+    expectRouting(q.report["cells"][1], {"at 256", {}, {}, {0, 1}, false, "passed", nullptr});
+    EXPECT_EQ(q.result.exitCode, 1);
+}
 
 }  // namespace

@@ -321,3 +321,47 @@ TEST_F(BufferSwitchTest, RunsOnTheDriversThread)
 }
 
 }  // namespace
+
+namespace {
+
+// A coded signal: each output plays, and its recording keeps, its own
+// channel of the signal; an output past the coded channels stays silent.
+TEST_F(BufferSwitchTest, CodedSignalGivesEachOutputItsOwnChannel)
+{
+    for (int32_t type : {ASIOSTInt16LSB, ASIOSTInt32LSB}) {
+        SCOPED_TRACE(type);
+        configure(3, 1, type, 64, 100);
+        TestState& s = testState;
+        // Channel c's element i is 1000 c + i.
+        s.signalBuffer.reset(static_cast<uint32_t*>(allocateSampleMemory(2 * 100 * 4)));
+        s.signalChannelBytes = 100 * 4;
+        s.signalChannels = 2;
+        for (int c = 0; c < 2; ++c) {
+            for (int i = 0; i < 100; ++i) {
+                uint8_t* channel = reinterpret_cast<uint8_t*>(s.signalBuffer.get()) + c * s.signalChannelBytes;
+                if (type == ASIOSTInt16LSB)
+                    reinterpret_cast<int16_t*>(channel)[i] = static_cast<int16_t>(1000 * c + i);
+                else
+                    reinterpret_cast<int32_t*>(channel)[i] = 1000 * c + i;
+            }
+        }
+        s.leadInRemaining = 10;
+        processBufferSwitch(0, ASIOTrue);
+        processBufferSwitch(1, ASIOTrue);
+        for (int32_t c = 0; c < 3; ++c) {
+            const std::vector<int32_t> sent = recording(c);
+            ASSERT_EQ(sent.size(), 118u);
+            for (size_t i = 0; i < sent.size(); ++i) {
+                const int32_t expected = c < 2 ? static_cast<int32_t>(1000 * c + i % 100) : 0;
+                ASSERT_EQ(sent[i], expected) << "output " << c << " at " << i;
+                ASSERT_EQ(outSample(c, static_cast<int>((i + 10) / 64), (i + 10) % 64), expected);
+            }
+        }
+        for (auto& capture : s.captures) capture.clear();
+        s.signalPosition = 0;
+        s.signalChannelBytes = 0;
+        s.signalChannels = 1;
+    }
+}
+
+}  // namespace

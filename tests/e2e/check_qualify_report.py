@@ -4,7 +4,8 @@ that every document tells the same story as report.json:
 - junit.xml through junitparser, a real JUnit reader: one suite per rate,
   one case per buffer size, failures and skips where report.json has them;
 - index.html through headless Chromium: the table as the browser's DOM
-  holds it, cell by cell against report.json, and the verdict on top.
+  holds it, cell by cell against report.json, the verdict on top, and each
+  cell's routing heat map, square by square against its routing.
 
 Usage: check_qualify_report.py FOLDER CHROMIUM [--no-junit]
 Prints what differs and exits 1, or exits 0.
@@ -50,17 +51,27 @@ def check_junit(folder, report, problems):
 
 
 class TableReader(HTMLParser):
-    """The rows of table#cells by data-field, and the text of h1#verdict."""
+    """The rows of table#cells by data-field, the text of h1#verdict, and
+    the routing heat maps: per figure its rate and buffer size, its squares
+    (input, output, dB, outlined) and the inputs marked dead."""
 
     def __init__(self):
         super().__init__()
-        self.rows, self.verdict = [], None
+        self.rows, self.verdict, self.maps = [], None, []
         self.in_table = self.in_verdict = False
         self.field = None
 
     def handle_starttag(self, tag, attrs):
         attrs = dict(attrs)
-        if tag == "table" and attrs.get("id") == "cells":
+        if tag == "figure" and "routing" in attrs.get("class", "").split():
+            self.maps.append({"rate": attrs.get("data-rate"), "bufferSize": attrs.get("data-buffer"),
+                              "squares": [], "dead": []})
+        elif tag == "rect" and self.maps and "level" in attrs.get("class", "").split():
+            self.maps[-1]["squares"].append((int(attrs["data-input"]), int(attrs["data-output"]),
+                                             attrs["data-db"], "stroke" in attrs))
+        elif tag == "text" and self.maps and "dead" in attrs.get("class", "").split():
+            self.maps[-1]["dead"].append(int(attrs["data-input"]))
+        elif tag == "table" and attrs.get("id") == "cells":
             self.in_table = True
         elif tag == "h1" and attrs.get("id") == "verdict":
             self.in_verdict, self.verdict = True, ""
@@ -92,6 +103,35 @@ def close(shown, value, tolerance):
         return False
 
 
+def check_routing_maps(maps, report, problems):
+    cells = [c for c in report["cells"] if "routing" in c]
+    if len(maps) != len(cells):
+        problems.append("index.html has %d routing maps for %d cells with a routing" % (len(maps), len(cells)))
+        return
+    for shown, cell in zip(maps, cells):
+        where = "index.html's routing, %s Hz %d: " % (rate_text(cell["rate"]), cell["bufferSize"])
+        if shown["rate"] != rate_text(cell["rate"]) or shown["bufferSize"] != str(cell["bufferSize"]):
+            problems.append(where + "the map is of %s %s" % (shown["rate"], shown["bufferSize"]))
+        inputs = cell["routing"]["inputs"]
+        dead = [i["input"] for i in inputs if i["dead"]]
+        if sorted(shown["dead"]) != dead:
+            problems.append(where + "inputs %s shown dead, not %s" % (sorted(shown["dead"]), dead))
+        for routed in inputs:
+            k = routed["input"]
+            row = sorted((s for s in shown["squares"] if s[0] == k), key=lambda s: s[1])
+            outlined = [s[1] for s in row if s[3]]
+            heard = [] if routed["heard"] is None else [routed["heard"]]
+            if outlined != heard:
+                problems.append(where + "input %d: output %s outlined, report.json hears %s" % (k, outlined, heard))
+            levels = routed["levelsDb"]
+            if [s[1] for s in row] != list(range(len(levels))):
+                problems.append(where + "input %d: squares for outputs %s" % (k, [s[1] for s in row]))
+                continue
+            for square, level in zip(row, levels):
+                if not close(square[2], level, 0.051):
+                    problems.append(where + "input %d, output %d: %s dB, not %s" % (k, square[1], square[2], level))
+
+
 def check_page(folder, report, chromium, problems):
     dom = subprocess.run([chromium, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
                           "--user-data-dir=" + folder + "/.chromium", "--dump-dom",
@@ -101,6 +141,7 @@ def check_page(folder, report, chromium, problems):
     reader.feed(dom)
     if reader.verdict != report["verdict"]:
         problems.append("index.html's verdict is %r, report.json's %r" % (reader.verdict, report["verdict"]))
+    check_routing_maps(reader.maps, report, problems)
     rows = [r for r in reader.rows if r]
     if len(rows) != len(report["cells"]):
         problems.append("index.html's table has %d rows for %d cells" % (len(rows), len(report["cells"])))

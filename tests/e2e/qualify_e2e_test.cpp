@@ -154,6 +154,21 @@ INSTANTIATE_TEST_SUITE_P(Qualify, QualifyMatrix, ::testing::Values(16, 18, 19),
                              return "SampleType" + std::to_string(info.param);
                          });
 
+// junit.xml and index.html read by a JUnit reader and headless Chromium
+// against report.json; what differs is said.
+void expectPagesTellWhatReportJsonTells(const std::string& folder)
+{
+    const std::string command =
+        std::string(LOOPCHECK_PYTHON3) + " " + LOOPCHECK_REPORT_CHECK + " " + folder + " " + LOOPCHECK_CHROMIUM + " 2>&1";
+    std::FILE* checker = popen(command.c_str(), "r");
+    ASSERT_NE(checker, nullptr);
+    std::string said;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, checker) != nullptr) said += buffer;
+    EXPECT_EQ(pclose(checker), 0) << said;
+    EXPECT_EQ(said, "");
+}
+
 TEST(Qualify, JunitAndPageTellWhatReportJsonTells)
 {
     if (wineRunner() != nullptr) GTEST_SKIP() << "the Windows build writes no junit.xml";
@@ -172,15 +187,7 @@ TEST(Qualify, JunitAndPageTellWhatReportJsonTells)
     EXPECT_NE(q.report["cells"][2]["failures"].dump().find("hidden latency 64 beyond 40 samples"), std::string::npos)
         << q.report["cells"][2]["failures"].dump();
 
-    const std::string command = std::string(LOOPCHECK_PYTHON3) + " " + LOOPCHECK_REPORT_CHECK + " " +
-                                q.result.folder + "/qualified " + LOOPCHECK_CHROMIUM + " 2>&1";
-    std::FILE* checker = popen(command.c_str(), "r");
-    ASSERT_NE(checker, nullptr);
-    std::string said;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, checker) != nullptr) said += buffer;
-    EXPECT_EQ(pclose(checker), 0) << said;
-    EXPECT_EQ(said, "");
+    expectPagesTellWhatReportJsonTells(q.result.folder + "/qualified");
     // The page needs nothing from elsewhere.
     const std::string page = q.result.file("qualified/index.html");
     EXPECT_EQ(page.find("src="), std::string::npos);
@@ -554,6 +561,30 @@ TEST(QualifyRouting, ASwapAtOneBufferSizeFailsThatCellOnly)
                                          "routing, input 0: hears output 1, expected output 0"});
     expectRouting(q.report["cells"][1], {"at 256", {}, {}, {0, 1}, false, "passed", nullptr});
     EXPECT_EQ(q.result.exitCode, 1);
+}
+
+// The heat maps as a browser holds them: a swapped pair with every other
+// output leaking in at -40 dB at 128 samples, a straight loop at 256, so a
+// map shown for the wrong cell, a wrong square outlined or a level read
+// from the wrong output shows.
+TEST(QualifyRouting, TheHeatMapInTheBrowserShowsTheRoutingOfReportJson)
+{
+    if (wineRunner() != nullptr) GTEST_SKIP() << "the Windows build writes no junit.xml";
+    NativeRunner native;
+    const Settings settings = {{"SampleRates", quoted("48000")},
+                               {"InputSources", quoted("1,0")},
+                               {"CrosstalkDb", quoted("-40")},
+                               {"RoutingAtBufferSize", dword(128)}};
+    const Qualification q = qualify(native, {driver("Routing", 22, settings)},
+                                    {"--runs", "1", "--seconds", "0.5", "--rates", "48000", "--buffers", "128,256",
+                                     "--map", "0:1,1:0"});
+    ASSERT_FALSE(q.report.is_discarded()) << q.result.err;
+    ASSERT_EQ(q.report["cells"].size(), 2u);
+    expectRouting(q.report["cells"][0], {"at 128", {}, {}, {1, 0}, true, "failed",
+                                         "routing, input 0: output 0 leaks in at -40"});
+    expectRouting(q.report["cells"][1], {"at 256", {}, {}, {0, 1}, false, "failed",
+                                         "routing, input 0: hears output 0, expected output 1"});
+    expectPagesTellWhatReportJsonTells(q.result.folder + "/qualified");
 }
 
 }  // namespace

@@ -415,3 +415,71 @@ TEST(JackBridge, QualificationOffersTheServersOneCellWithJackIodelaysRoundTrip)
     ASSERT_GT(iodelay, 0) << iodelayOutput;
     EXPECT_EQ(std::lround(iodelay), std::lround(roundTrip)) << iodelayOutput;
 }
+
+// The bridge's inputs wired to the loopback ports crossed, so input 0 hears
+// output 1 and input 1 output 0: the qualification must measure that map,
+// pass it when it is the one expected and fail it when identity is.
+// Disabled until the routing's start stops hearing an earlier run: in about
+// one start in four its first period on every input holds staircase of the
+// cell's earlier run (the same uncoded values on both inputs) where the
+// lead-in's silence belongs; the routing then finds no arrival and reports
+// every input dead.
+TEST(JackBridge, DISABLED_QualificationReportsACrossedLoopAsCrossed)
+{
+    JackServer server("crossed");
+    ASSERT_TRUE(server.ok()) << server.log();
+    const VirtualDriverEntry crossed = bridgeEntry(server.name(), "loopback:playback_1,loopback:playback_2",
+                                                   "loopback:capture_2,loopback:capture_1");
+    struct MapCase {
+        std::vector<std::string> map;
+        const char* failure;  // the routing's reason, when the map is not met
+    };
+    const MapCase cases[] = {
+        {{}, nullptr},
+        {{"--map", "0:1,1:0"}, nullptr},
+        {{"--map", "identity"}, "routing, input 0: hears output 1, expected output 0"},
+    };
+    for (const MapCase& c : cases) {
+        SCOPED_TRACE(c.map.empty() ? "no map" : c.map[1]);
+        NativeRunner harness;
+        RunStaging staging;
+        staging.arguments = {"--qualify", "0", "--rates", "48000", "--buffers", "256", "--runs", "1",
+                             "--seconds", "0.3", "--report", "qualified"};
+        staging.arguments.insert(staging.arguments.end(), c.map.begin(), c.map.end());
+        const HarnessResult run = harness.run("", {crossed}, staging);
+        ASSERT_TRUE(run.exitCode == 0 || run.exitCode == 1) << run.out << run.err;
+        const nlohmann::json report = nlohmann::json::parse(run.file("qualified/report.json"), nullptr, false);
+        ASSERT_FALSE(report.is_discarded()) << run.err;
+        ASSERT_EQ(report["cells"].size(), 1u);
+        const nlohmann::json& cell = report["cells"][0];
+        ASSERT_TRUE(cell.contains("routing")) << cell.dump(1);
+        const nlohmann::json& inputs = cell["routing"]["inputs"];
+        ASSERT_EQ(inputs.size(), 2u) << cell["routing"].dump(1);
+        for (int k = 0; k < 2; ++k) {
+            SCOPED_TRACE("input " + std::to_string(k));
+            EXPECT_EQ(inputs[k]["dead"], false) << inputs[k].dump(1);
+            EXPECT_EQ(inputs[k]["heard"], 1 - k) << inputs[k].dump(1);
+            EXPECT_NEAR(inputs[k]["levelDb"].get<double>(), 0.0, 0.5) << inputs[k].dump(1);
+            // JACK mixes nothing in: no other output above the floor.
+            EXPECT_EQ(inputs[k]["leakFrom"], nullptr) << inputs[k].dump(1);
+            if (cell["measured"].is_object()) {
+                EXPECT_NEAR(inputs[k]["roundTrip"].get<double>(), cell["measured"]["roundTrip"].get<double>(), 0.5);
+            }
+        }
+        // An xrun of a busy machine may fail the cell as a glitch; only the
+        // routing's own reasons are the map's to give.
+        std::vector<std::string> routingFailures;
+        for (const auto& failure : cell["failures"]) {
+            const std::string text = failure.get<std::string>();
+            if (text.rfind("routing", 0) == 0) routingFailures.push_back(text);
+        }
+        if (c.failure == nullptr) {
+            EXPECT_TRUE(routingFailures.empty()) << cell["failures"].dump(1);
+        } else {
+            EXPECT_EQ(cell["verdict"], "failed");
+            EXPECT_EQ(run.exitCode, 1);
+            ASSERT_FALSE(routingFailures.empty()) << cell["failures"].dump(1);
+            EXPECT_EQ(routingFailures[0].rfind(c.failure, 0), 0u) << routingFailures[0];
+        }
+    }
+}

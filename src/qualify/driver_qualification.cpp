@@ -1,6 +1,7 @@
 #include "qualify/driver_qualification.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -250,6 +251,8 @@ private:
     int32_t outputs_ = 0;
     int32_t inputs_ = 0;
     double originalRate_ = 0.0;
+    // Until when the loop may still carry what the last run played.
+    std::chrono::steady_clock::time_point loopQuietAt_{};
 };
 
 bool Qualification::describe()
@@ -494,6 +497,20 @@ void Qualification::streamRun(QualifyCell& cell, QualifyRun& run, int32_t durati
                            int64_t{s.outputLatency.load(std::memory_order_relaxed)};
     s.leadInRemaining = leadIn > 0 ? static_cast<uint64_t>(leadIn) : 0;
 
+    // A driver whose clock runs on between a stop and a start (a JACK
+    // bridge) keeps its loop flowing: a start within a round trip of the
+    // last stop hears the end of the last run in the lead-in, as if the
+    // driver had played it. The loop is quiet once a round trip of the
+    // silence it plays while stopped has come back, with three buffers for
+    // latency the driver may not report.
+    const auto now = std::chrono::steady_clock::now();
+    if (now < loopQuietAt_) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(loopQuietAt_ - now);
+        if (!pauseUnlessInterrupted(static_cast<int32_t>(left.count()))) {
+            run.interrupted = true;
+            return;
+        }
+    }
     clearCallbackTimes();
     // Each start is a stream of its own; requests that came while the
     // buffers were made are the first run's.
@@ -505,6 +522,9 @@ void Qualification::streamRun(QualifyCell& cell, QualifyRun& run, int32_t durati
         run.interrupted = !waitWhileStreaming(durationMs, run.number);
         const ASIOError stopped = driver_.stop();
         if (stopped != ASE_OK) console::warning(cellName(cell), ": the driver's stop returned ", stopped);
+        const double loopSamples = static_cast<double>(leadIn) + 3.0 * static_cast<double>(cell.bufferSize);
+        loopQuietAt_ = std::chrono::steady_clock::now() +
+                       std::chrono::microseconds(static_cast<int64_t>(std::ceil(loopSamples / cell.rate * 1e6)));
     }
     setTimingCallbacks(false);
     runAccounts.end();

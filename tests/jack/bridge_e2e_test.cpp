@@ -418,13 +418,11 @@ TEST(JackBridge, QualificationOffersTheServersOneCellWithJackIodelaysRoundTrip)
 
 // The bridge's inputs wired to the loopback ports crossed, so input 0 hears
 // output 1 and input 1 output 0: the qualification must measure that map,
-// pass it when it is the one expected and fail it when identity is.
-// Disabled until the routing's start stops hearing an earlier run: in about
-// one start in four its first period on every input holds staircase of the
-// cell's earlier run (the same uncoded values on both inputs) where the
-// lead-in's silence belongs; the routing then finds no arrival and reports
-// every input dead.
-TEST(JackBridge, DISABLED_QualificationReportsACrossedLoopAsCrossed)
+// pass it when it is the one expected and fail it when identity is. The
+// server's loop runs on between the cell's starts: a routing start that
+// came within a period of the last run's stop heard that run's staircase
+// in its lead-in and called every input dead.
+TEST(JackBridge, QualificationReportsACrossedLoopAsCrossed)
 {
     JackServer server("crossed");
     ASSERT_TRUE(server.ok()) << server.log();

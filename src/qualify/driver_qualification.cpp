@@ -469,7 +469,9 @@ void Qualification::measureRouting(QualifyCell& cell, int32_t durationMs)
             return;
         }
     }
-    streamRun(cell, run, std::max(durationMs, static_cast<int32_t>(std::lround(seconds * 1000.0))), true);
+    const int32_t routingMs = std::max(durationMs, static_cast<int32_t>(std::lround(seconds * 1000.0)));
+    cell.routingSeconds = routingMs / 1000.0;
+    streamRun(cell, run, routingMs, true);
 }
 
 void Qualification::streamRun(QualifyCell& cell, QualifyRun& run, int32_t durationMs, bool coded)

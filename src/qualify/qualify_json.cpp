@@ -131,6 +131,7 @@ json cellJson(const QualifyCell& cell)
                                   {"levelsDb", levels}});
         }
         out["routing"] = json{{"code", cell.routingCode == analyse::RoutingCode::staircase ? "staircase" : "tones"},
+                              {"seconds", number(cell.routingSeconds)},
                               {"inputs", inputs}};
     }
     return out;

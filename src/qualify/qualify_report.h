@@ -68,6 +68,7 @@ struct QualifyCell {
     bool routingMeasured = false;
     analyse::RoutingCode routingCode = analyse::RoutingCode::staircase;
     std::vector<analyse::RoutedInput> routing;  // by input
+    double routingSeconds = 0.0;                // how long that start streamed
 
     int64_t reportedRoundTrip() const { return int64_t{inputLatency} + int64_t{outputLatency}; }
 };

@@ -143,16 +143,29 @@ void writeChart(std::ostringstream& page, const QualifyReport& report)
     for (const auto& entry : byRate) {
         const char* stroke = palette[colour++ % (sizeof palette / sizeof palette[0])];
         std::string measuredPoints, reportedPoints;
+        // A dot at every cell, as one size alone makes a line of no length.
+        std::ostringstream dots;
+        const std::string rate = fixed(entry.first, 0);
+        auto dot = [&](const char* kind, const QualifyCell& cell, double trip, const char* fill) {
+            dots << "<circle class=\"" << kind << "\" data-rate=\"" << rate << "\" data-buffer=\"" << cell.bufferSize
+                 << "\" data-trip=\"" << fixed(trip, 3) << "\" cx=\"" << fixed(x(cell.bufferSize), 1) << "\" cy=\""
+                 << fixed(y(trip), 1) << "\" r=\"3\" fill=\"" << fill << "\" stroke=\"" << stroke << "\"/>\n";
+        };
         for (const QualifyCell* cell : entry.second) {
             const std::string px = fixed(x(cell->bufferSize), 1);
-            reportedPoints += px + "," + fixed(y(static_cast<double>(cell->reportedRoundTrip())), 1) + " ";
-            if (cell->roundTripKnown) measuredPoints += px + "," + fixed(y(cell->roundTrip), 1) + " ";
+            const double reported = static_cast<double>(cell->reportedRoundTrip());
+            reportedPoints += px + "," + fixed(y(reported), 1) + " ";
+            dot("reported", *cell, reported, "#fff");
+            if (cell->roundTripKnown) {
+                measuredPoints += px + "," + fixed(y(cell->roundTrip), 1) + " ";
+                dot("measured", *cell, cell->roundTrip, stroke);
+            }
         }
-        const std::string rate = fixed(entry.first, 0);
         page << "<polyline class=\"reported\" data-rate=\"" << rate << "\" fill=\"none\" stroke=\"" << stroke
              << "\" stroke-dasharray=\"5,4\" points=\"" << reportedPoints << "\"/>\n";
         page << "<polyline class=\"measured\" data-rate=\"" << rate << "\" fill=\"none\" stroke-width=\"2\" stroke=\""
              << stroke << "\" points=\"" << measuredPoints << "\"/>\n";
+        page << dots.str();
         page << "<line x1=\"" << width - right + 10 << "\" y1=\"" << legendY << "\" x2=\"" << width - right + 34
              << "\" y2=\"" << legendY << "\" stroke=\"" << stroke << "\" stroke-width=\"2\"/><text x=\""
              << width - right + 40 << "\" y=\"" << legendY + 4 << "\">" << rate << " Hz</text>\n";

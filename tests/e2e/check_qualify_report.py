@@ -5,7 +5,8 @@ that every document tells the same story as report.json:
   one case per buffer size, failures and skips where report.json has them;
 - index.html through headless Chromium: the table as the browser's DOM
   holds it, cell by cell against report.json, the verdict on top, and each
-  cell's routing heat map, square by square against its routing.
+  cell's routing heat map, square by square against its routing, and the
+  chart's dots, a reported and a measured round trip per cell.
 
 Usage: check_qualify_report.py FOLDER CHROMIUM [--no-junit]
 Prints what differs and exits 1, or exits 0.
@@ -53,12 +54,13 @@ def check_junit(folder, report, problems):
 class TableReader(HTMLParser):
     """The rows of table#cells by data-field, the text of h1#verdict, and
     the routing heat maps: per figure its rate and buffer size, its squares
-    (input, output, dB, outlined) and the inputs marked dead."""
+    (input, output, dB, outlined) and the inputs marked dead; the chart's
+    dots (kind, rate, buffer size, round trip)."""
 
     def __init__(self):
         super().__init__()
-        self.rows, self.verdict, self.maps = [], None, []
-        self.in_table = self.in_verdict = False
+        self.rows, self.verdict, self.maps, self.dots = [], None, [], []
+        self.in_table = self.in_verdict = self.in_chart = False
         self.field = None
 
     def handle_starttag(self, tag, attrs):
@@ -71,6 +73,11 @@ class TableReader(HTMLParser):
                                              attrs["data-db"], "stroke" in attrs))
         elif tag == "text" and self.maps and "dead" in attrs.get("class", "").split():
             self.maps[-1]["dead"].append(int(attrs["data-input"]))
+        elif tag == "svg" and attrs.get("id") == "chart":
+            self.in_chart = True
+        elif tag == "circle" and self.in_chart:
+            self.dots.append((attrs.get("class"), attrs.get("data-rate"), attrs.get("data-buffer"),
+                              attrs.get("data-trip")))
         elif tag == "table" and attrs.get("id") == "cells":
             self.in_table = True
         elif tag == "h1" and attrs.get("id") == "verdict":
@@ -82,7 +89,9 @@ class TableReader(HTMLParser):
             self.rows[-1][self.field] = ""
 
     def handle_endtag(self, tag):
-        if tag == "table":
+        if tag == "svg":
+            self.in_chart = False
+        elif tag == "table":
             self.in_table = False
         elif tag == "h1":
             self.in_verdict = False
@@ -132,6 +141,26 @@ def check_routing_maps(maps, report, problems):
                     problems.append(where + "input %d, output %d: %s dB, not %s" % (k, square[1], square[2], level))
 
 
+def check_chart(dots, report, problems):
+    expected = []
+    for cell in report["cells"]:
+        if cell["verdict"] not in ("passed", "failed"):
+            continue
+        where = ("%.0f" % cell["rate"], str(cell["bufferSize"]))
+        expected.append(("reported",) + where + (cell["reported"]["roundTrip"],))
+        if cell["measured"] is not None:
+            expected.append(("measured",) + where + (cell["measured"]["roundTrip"],))
+    shown = sorted((d[0], d[1], d[2], float(d[3])) for d in dots)
+    expected.sort()
+    if [d[:3] for d in shown] != [e[:3] for e in expected]:
+        problems.append("index.html's chart has dots %s, report.json cells %s"
+                        % ([d[:3] for d in shown], [e[:3] for e in expected]))
+        return
+    for d, e in zip(shown, expected):
+        if abs(d[3] - e[3]) > 0.0005:
+            problems.append("index.html's chart: the %s dot of %s Hz %s is at %s, not %s" % (d[0], d[1], d[2], d[3], e[3]))
+
+
 def check_page(folder, report, chromium, problems):
     dom = subprocess.run([chromium, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
                           "--user-data-dir=" + folder + "/.chromium", "--dump-dom",
@@ -142,6 +171,7 @@ def check_page(folder, report, chromium, problems):
     if reader.verdict != report["verdict"]:
         problems.append("index.html's verdict is %r, report.json's %r" % (reader.verdict, report["verdict"]))
     check_routing_maps(reader.maps, report, problems)
+    check_chart(reader.dots, report, problems)
     rows = [r for r in reader.rows if r]
     if len(rows) != len(report["cells"]):
         problems.append("index.html's table has %d rows for %d cells" % (len(rows), len(report["cells"])))

@@ -195,6 +195,48 @@ bool allZero(const int32_t* samples, int64_t from, int64_t to)
     return std::all_of(samples + from, samples + to, [](int32_t v) { return v == 0; });
 }
 
+// Under noise the stretch that locates the staircase settles its start
+// only to the step whose values lie nearest, and a loop that scales the
+// staircase (a little of the same signal mixed in) moves that step: at
+// 1.01 the values of step k+1 lie nearer than those of step k once k
+// passes 50. Near its start the staircase is a line through zero at its
+// onset whatever its scale, so the line through its first samples settles
+// the onset. Left as it was where those samples are no such line.
+void settleOnsetByLine(const int32_t* samples, int64_t count, const StaircaseModel& model, int64_t& onset)
+{
+    // Clear of the steps either side of the one found, and short of where a
+    // 16-bit staircase leaves the positive half.
+    constexpr int64_t skip = 4;
+    constexpr int64_t span = 256;
+    constexpr int64_t within = 3;
+    const int64_t from = onset + skip;
+    const int64_t to = std::min(count, from + span);
+    if (onset < 0 || to - from < span / 4 || to - onset > model.length) return;
+    double sp = 0.0, sy = 0.0, spp = 0.0, spy = 0.0, syy = 0.0;
+    for (int64_t p = from; p < to; ++p) {
+        const double x = static_cast<double>(p - from);
+        const double y = model.sign * (static_cast<double>(samples[p]) - static_cast<double>(model.offset)) / 100.0;
+        sp += x;
+        sy += y;
+        spp += x * x;
+        spy += x * y;
+        syy += y * y;
+    }
+    const double n = static_cast<double>(to - from);
+    const double varP = spp - sp * sp / n;
+    const double covPY = spy - sp * sy / n;
+    if (!(varP > 0.0)) return;
+    const double slope = covPY / varP;  // the path's gain
+    if (!(slope > 0.5 && slope < 2.0)) return;
+    const double left = std::max(0.0, (syy - sy * sy / n) - covPY * slope) / n;
+    // No more than the loudest noise the staircase is still found under.
+    const double allowed = static_cast<double>(loudNoiseTolerance) / 100.0;
+    if (left > allowed * allowed) return;
+    const double intercept = (sy - slope * sp) / n;
+    const int64_t settled = from + static_cast<int64_t>(std::llround(-intercept / slope));
+    if (settled >= onset - within && settled <= onset + within) onset = settled;
+}
+
 }  // namespace
 
 bool locateStaircase(const int32_t* samples, int64_t count, StaircaseModel& model, int64_t& onset)
@@ -231,6 +273,7 @@ bool locateStaircase(const int32_t* samples, int64_t count, StaircaseModel& mode
                 }
                 if (followsWithin(samples, count, model, q, step, evidence + 1, tolerance)) {
                     onset = q - step;
+                    if (tolerance > 0) settleOnsetByLine(samples, count, model, onset);
                     return true;
                 }
             }

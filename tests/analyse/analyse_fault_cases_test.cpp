@@ -226,6 +226,24 @@ TEST(AnalyserSignals, NoisyStaircaseStillGivesTheRoundTripButIsNotBitExact)
     for (const Fault& f : ch.faults.entries()) EXPECT_LE(f.value, 3.0);
 }
 
+// A loop that mixes a little of the same staircase in (crosstalk between
+// outputs that play the same signal) scales it: a step of 101 where 100
+// was sent. Far from its zero a scaled staircase looks shifted by a step,
+// so its start is settled where it begins.
+TEST(AnalyserSignals, ScaledStaircaseKeepsItsRoundTrip)
+{
+    for (const double gain : {1.01, 0.99}) {
+        SCOPED_TRACE(gain);
+        Samples s = stair();
+        for (int32_t& v : s) v = static_cast<int32_t>(std::lround(v * gain));
+        FaultCase c{"", SignalKind::staircase, 8000, nullptr, {}};
+        const ChannelResult ch = analyse(s, c).channels.at(0);
+        ASSERT_EQ(ch.status, ChannelStatus::usable) << ch.note;
+        EXPECT_EQ(ch.roundTrip, 645.0);
+        EXPECT_FALSE(ch.bitExact.value_or(true));
+    }
+}
+
 TEST(AnalyserSignals, QuietNoiseOnASineIsNoGlitch)
 {
     Samples s = tone();

@@ -176,6 +176,18 @@ bool readRecord(const json& document, SessionRecord& record, std::string& error)
         }
     }
 
+    // Absent from a plain session's record; null when a coded session set
+    // up no stream, so that no code was played.
+    const json* code = field(document, "signalCode");
+    if (code != nullptr && !code->is_null()) {
+        if (*code == "staircase") record.signalCode = RoutingCode::staircase;
+        else if (*code == "tones") record.signalCode = RoutingCode::tones;
+        else {
+            error = "\"signalCode\" is none of \"staircase\", \"tones\" and null";
+            return false;
+        }
+    }
+
     std::optional<int64_t> outputs;
     if (!readWhole(document, "outputChannels", 0, std::numeric_limits<int32_t>::max(), true, outputs, error))
         return false;

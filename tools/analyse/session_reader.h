@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "analysis/channel_routing.h"
+
 namespace analyse {
 
 extern const char sessionRecordFileName[];
@@ -25,6 +27,9 @@ struct SessionRecord {
     std::optional<int32_t> sampleType;    // the driver's sample type number
     std::optional<int32_t> outputs;       // output channels the harness numbered the inputs after
     std::optional<double> sineFrequency;  // Hz, when the session played a sine
+    // The channel code every output played its own of (loopcheck --coded);
+    // none for a session that played one signal on every output.
+    std::optional<RoutingCode> signalCode;
     std::vector<RecordedRun> runs;
 
     // The run of that number, or null when the record has none.

@@ -60,7 +60,7 @@ nlohmann::json recordJson()
         if (run.setUp) stream = &run;
     json runs = json::array();
     for (const SessionRun& run : session.runs) runs.push_back(runJson(run));
-    json record = {{"version", sessionRecordVersion},
+    json record = {{"version", s.codedSignal ? codedSessionRecordVersion : sessionRecordVersion},
             {"answers",
              {{"runs", session.plan.runCount},
               {"durationMs", s.runDurationMs},

@@ -13,7 +13,9 @@
 namespace analyse {
 
 extern const char sessionRecordFileName[];
-constexpr int64_t readableSessionVersion = 1;
+// Version 2 is a coded session's record, version 1 with "signalCode".
+constexpr int64_t oldestSessionVersion = 1;
+constexpr int64_t newestSessionVersion = 2;
 
 struct RecordedRun {
     int32_t index = 0;

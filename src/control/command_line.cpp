@@ -130,13 +130,12 @@ void describeOptions(CLI::App& app, CommandLine& line)
         ->type_name("N")
         ->check(CLI::Range(1, 1 << 24))
         ->needs(probe);
-    CLI::Option* json = app.add_flag("--json", line.json, "Write the list or the probe as one JSON document");
-    CLI::Option* coded = app.add_flag(
+    app.add_flag("--json", line.json, "Write the list or the probe as one JSON document");
+    app.add_flag(
         "--coded", line.coded,
         "Ask the questions and run the test with each output playing its own channel code:\n"
         "the staircase's for the staircase in 16- and 32-bit, otherwise a tone per output");
     list->excludes(probe);
-    for (CLI::Option* other : {list, probe, qualify, json}) coded->excludes(other);
     list->excludes(qualify);
     probe->excludes(qualify);
 }
@@ -236,6 +235,8 @@ int runCommandLine(int argc, char** argv, std::istream& in)
         return usageError(app, e.what());
     }
 
+    if (line.coded && (line.list || line.probe >= 0 || line.qualify >= 0 || line.json))
+        return usageError(app, "--coded goes with none of --list, --probe, --qualify and --json");
     if (line.version) {
         console::line(versionText());
         return finishOutput(exitSuccess);

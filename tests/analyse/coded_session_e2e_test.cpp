@@ -141,6 +141,31 @@ TEST_P(CodedSession, AnalyserReportsTheDriversRouting)
 INSTANTIATE_TEST_SUITE_P(Routings, CodedSession, ::testing::ValuesIn(codedCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Within less than a second the outputs' staircases differ by no more than
+// a constant: a fit over less gives some routing, and it must not pass.
+TEST(CodedSession, AStaircaseRunShorterThanItsLoopFailsEveryInput)
+{
+    VirtualDriverEntry driver{"Misrouted", "{5E1A0000-0000-4000-8000-0000000000B5}", "", swapped, true};
+    NativeRunner harness;
+    RunStaging staging;
+    staging.arguments = {"--coded"};
+    const HarnessResult run = harness.run("1 900 -1 1\n", {driver}, staging);
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    const std::string json = run.folder + "/analysis.json";
+    const AnalyserResult r = runAnalyser({run.folder + "/ASIO PCM(Run 0).txt", "--json", json});
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    const nlohmann::json j = nlohmann::json::parse(readFile(json), nullptr, false);
+    ASSERT_FALSE(j.is_discarded()) << r.out << r.err;
+    const nlohmann::json& inputs = j["runs"][0]["routing"]["inputs"];
+    ASSERT_EQ(inputs.size(), 2u);
+    for (const auto& input : inputs) {
+        SCOPED_TRACE(input.dump());
+        EXPECT_EQ(input["passed"], false);
+        ASSERT_EQ(input["failures"].size(), 1u);
+        EXPECT_EQ(input["failures"][0].get<std::string>().rfind("the run holds less than a second of the code", 0), 0u);
+    }
+}
+
 // A map or a crosstalk limit for a session whose outputs all played one
 // signal would vouch for a routing nobody measured.
 TEST(CodedSession, MapWithoutACodedSessionIsUnusable)

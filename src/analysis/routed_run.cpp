@@ -55,6 +55,11 @@ RunResult routeRun(const DumpData& dump, const RoutingOptions& options, int firs
                                   "to tell the outputs' staircases apart");
         } else {
             ch.failures = routeFailures(ch.routed, k, options.map, options.maxCrosstalkDb);
+            const double hidden = ch.routed.roundTrip - static_cast<double>(run.reportedLatency());
+            if (options.maxExtraLatency && !ch.routed.dead && ch.routed.roundTripKnown &&
+                std::fabs(hidden) > static_cast<double>(*options.maxExtraLatency) + 1e-9)
+                ch.failures.push_back("hidden latency " + std::to_string(std::llround(hidden)) + " beyond " +
+                                      std::to_string(*options.maxExtraLatency) + " samples");
         }
         ch.passed = ch.failures.empty();
         run.routing.push_back(std::move(ch));

@@ -2,6 +2,9 @@
 // code: the routing each input measured, judged against the map expected.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+
 #include "analysis/analysis_result.h"
 #include "analysis/channel_routing.h"
 #include "analysis/dump_data.h"
@@ -16,6 +19,8 @@ struct RoutingOptions {
     int bits = 32;          // the recording's full scale
     RouteMap map;
     double maxCrosstalkDb = defaultMaxCrosstalkDb;
+    // Fail a round trip further than this from the reported latencies.
+    std::optional<int64_t> maxExtraLatency;
 };
 
 // `firstChannel` numbers the inputs as analyseRun does.

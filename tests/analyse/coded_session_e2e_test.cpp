@@ -166,6 +166,32 @@ TEST(CodedSession, AStaircaseRunShorterThanItsLoopFailsEveryInput)
     }
 }
 
+// The round trip of a coded run is held to --max-extra-latency as a plain
+// run's is: a path 37 samples later than reported fails a limit of 10.
+TEST(CodedSession, AHiddenLatencyBeyondTheLimitFails)
+{
+    VirtualDriverEntry driver{"Late", "{5E1A0000-0000-4000-8000-0000000000B6}", "", swapped, true};
+    driver.settings.emplace_back("ExtraDelay", "dword:00000025");
+    NativeRunner harness;
+    RunStaging staging;
+    staging.arguments = {"--coded"};
+    const HarnessResult run = harness.run("1 1500 -1 1\n", {driver}, staging);
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    const std::string dump = run.folder + "/ASIO PCM(Run 0).txt";
+    const std::string json = run.folder + "/analysis.json";
+    const AnalyserResult within = runAnalyser({dump, "--max-extra-latency", "37"});
+    EXPECT_EQ(within.exitCode, 0) << within.out << within.err;
+    const AnalyserResult beyond = runAnalyser({dump, "--max-extra-latency", "10", "--json", json});
+    EXPECT_EQ(beyond.exitCode, 1) << beyond.out << beyond.err;
+    const nlohmann::json j = nlohmann::json::parse(readFile(json), nullptr, false);
+    ASSERT_FALSE(j.is_discarded()) << beyond.out << beyond.err;
+    for (const auto& input : j["runs"][0]["routing"]["inputs"]) {
+        SCOPED_TRACE(input.dump());
+        EXPECT_NEAR(input["roundTrip"].get<double>(), reportedRoundTrip + 37, 0.05);
+        EXPECT_EQ(input["failures"], nlohmann::json::array({"hidden latency 37 beyond 10 samples"}));
+    }
+}
+
 // A map or a crosstalk limit for a session whose outputs all played one
 // signal would vouch for a routing nobody measured.
 TEST(CodedSession, MapWithoutACodedSessionIsUnusable)

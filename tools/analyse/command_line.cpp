@@ -21,7 +21,8 @@ bool readNumber(const std::string& text, Number& value)
 bool takesValue(const std::string& option)
 {
     for (const char* known : {"--rate", "--signal", "--frequency", "--max-extra-latency", "--outputs", "--bits",
-                              "--min-level", "--glitch-db", "--json", "--wav", "--plot", "--session", "--map", "--max-crosstalk"})
+                              "--min-level", "--glitch-db", "--json", "--wav", "--plot", "--session", "--map",
+                              "--max-crosstalk"})
         if (option == known) return true;
     return false;
 }

@@ -93,6 +93,7 @@ int main(int argc, char** argv)
         routing.bits = line.analysis.bits != 0 ? line.analysis.bits : 32;
         routing.map = line.routeMap;
         routing.maxCrosstalkDb = line.maxCrosstalkDb;
+        routing.maxExtraLatency = line.analysis.maxExtraLatency;
     }
 
     ReadStatistics read;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/analysis_options.h"
+#include "analysis/channel_routing.h"
 #include "analysis/fault_list.h"
 
 namespace analyse {
@@ -69,6 +70,16 @@ struct ChannelResult {
     PlotTrace trace;
 };
 
+// One input of a coded session's run: the routing it measured and why
+// that fails, if it does.
+struct RoutedChannel {
+    int column = 0;
+    std::string label;
+    RoutedInput routed;
+    bool passed = false;
+    std::vector<std::string> failures;
+};
+
 struct RunResult {
     std::string file;
     int32_t runNumber = -1;
@@ -84,6 +95,12 @@ struct RunResult {
     // Why the harness itself flagged the run (a short stream, a reset), as
     // its session record says: whatever the samples show, it fails.
     std::vector<std::string> harnessFlags;
+    // A coded session's run has its routing, by input, in place of
+    // `channels`: every output played its own code, which no one signal's
+    // check would take for its signal.
+    bool routingMeasured = false;
+    RoutingCode routingCode = RoutingCode::staircase;
+    std::vector<RoutedChannel> routing;
 
     int64_t reportedLatency() const { return int64_t{inputLatency} + int64_t{outputLatency}; }
 };

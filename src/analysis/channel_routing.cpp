@@ -292,7 +292,6 @@ RoutedInput routeTones(const int32_t* x, int64_t count, const RoutingSetup& setu
         omega[tones + c] = 2.0 * pi * (toneCodeHz(static_cast<int>(c)) + toneCodeGridHz) / setup.rate;
     }
     std::vector<double> power(omega.size(), 0.0);
-    std::complex<double> firstHeard;
     std::vector<std::complex<double>> firstWindow(tones);
     std::vector<double> coefficient(omega.size());
     for (size_t b = 0; b < omega.size(); ++b) coefficient[b] = 2.0 * std::cos(omega[b]);

@@ -35,6 +35,10 @@ void failFlaggedRun(RunResult& run, const std::vector<std::string>& reasons)
         for (const std::string& reason : reasons) channel.failures.push_back("flagged by the harness: " + reason);
         channel.passed = false;
     }
+    for (RoutedChannel& channel : run.routing) {
+        for (const std::string& reason : reasons) channel.failures.push_back("flagged by the harness: " + reason);
+        channel.passed = false;
+    }
 }
 
 }  // namespace analyse
@@ -49,6 +53,10 @@ Verdict overallVerdict(const std::vector<RunResult>& runs)
             ++v.channelRuns;
             if (!ch.passed) ++v.failed;
             if (ch.passed && ch.status == ChannelStatus::usable && !ch.unchecked.empty()) ++v.latencyOnly;
+        }
+        for (const RoutedChannel& ch : run.routing) {
+            ++v.channelRuns;
+            if (!ch.passed) ++v.failed;
         }
     }
     return v;

@@ -104,12 +104,6 @@ std::string decibels(double value)
     return text;
 }
 
-std::string channelLabel(int column, int firstChannel)
-{
-    if (firstChannel < 0) return "input " + std::to_string(column);
-    return "channel " + std::to_string(int64_t{firstChannel} + column);
-}
-
 // The sine's frequency: the one given, or measured on the loudest input.
 void settleFrequency(RunResult& run, const DumpData& dump, const std::vector<ChannelFeatures>& features,
                      const AnalysisOptions& options)
@@ -273,6 +267,12 @@ void measureSineChannel(ChannelResult& ch, const std::vector<int32_t>& samples, 
 }
 
 }  // namespace
+
+std::string channelLabel(int column, int firstChannel)
+{
+    if (firstChannel < 0) return "input " + std::to_string(column);
+    return "channel " + std::to_string(int64_t{firstChannel} + column);
+}
 
 const char* channelStatusName(ChannelStatus status)
 {

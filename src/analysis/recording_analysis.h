@@ -3,6 +3,8 @@
 // and whether it passed.
 #pragma once
 
+#include <string>
+
 #include "analysis/analysis_options.h"
 #include "analysis/analysis_result.h"
 #include "analysis/dump_data.h"
@@ -12,5 +14,9 @@ namespace analyse {
 // `firstChannel` numbers the inputs as the harness does (after its
 // outputs); below 0 they are named by column.
 RunResult analyseRun(const DumpData& dump, const AnalysisOptions& options, int firstChannel);
+
+// The input's name in the table: "input N" by column, or "channel N" as
+// the harness numbers it.
+std::string channelLabel(int column, int firstChannel);
 
 }  // namespace analyse

@@ -14,6 +14,7 @@
 #include "qualify/driver_qualification.h"
 #include "qualify/qualify_output.h"
 #include "platform/interruption.h"
+#include "record/test_state.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ struct CommandLine {
     bool version = false;
     bool list = false;
     bool json = false;
+    bool coded = false;
     int probe = -1;
     ProbeOptions probeOptions;
     int qualify = -1;
@@ -129,6 +131,10 @@ void describeOptions(CLI::App& app, CommandLine& line)
         ->check(CLI::Range(1, 1 << 24))
         ->needs(probe);
     app.add_flag("--json", line.json, "Write the list or the probe as one JSON document");
+    app.add_flag(
+        "--coded", line.coded,
+        "Ask the questions and run the test with each output playing its own channel code:\n"
+        "the staircase's for the staircase in 16- and 32-bit, otherwise a tone per output");
     list->excludes(probe);
     list->excludes(qualify);
     probe->excludes(qualify);
@@ -161,7 +167,7 @@ int runQualification(const CLI::App& app, CommandLine& line)
     options.seconds = line.probeOptions.seconds;
     if (line.maxHiddenLatency >= 0) options.maxHiddenLatency = line.maxHiddenLatency;
     std::string why;
-    if (!line.map.empty() && !parseRouteMap(line.map, options, why)) return usageError(app, why);
+    if (!line.map.empty() && !analyse::parseRouteMap(line.map, options.map, why)) return usageError(app, why);
     if ((!line.rates.empty() || !line.buffers.empty() || !line.signal.empty()) &&
         !((line.rates.empty() || parseRateList(line.rates, options, why)) &&
           (line.buffers.empty() || parseSizeList(line.buffers, options, why)) &&
@@ -229,6 +235,8 @@ int runCommandLine(int argc, char** argv, std::istream& in)
         return usageError(app, e.what());
     }
 
+    if (line.coded && (line.list || line.probe >= 0 || line.qualify >= 0 || line.json))
+        return usageError(app, "--coded goes with none of --list, --probe, --qualify and --json");
     if (line.version) {
         console::line(versionText());
         return finishOutput(exitSuccess);
@@ -243,6 +251,10 @@ int runCommandLine(int argc, char** argv, std::istream& in)
     }
     if (line.secondsGiven && line.probe < 0 && line.qualify < 0)
         return usageError(app, "--seconds needs --probe or --qualify");
+    if (line.coded) {
+        testState.codedSignal = true;
+        return runTestDialogue(in);
+    }
     if (line.qualify >= 0) {
         if (line.json)
             return usageError(app, "--json does not go with --qualify, which writes its JSON into the report folder");

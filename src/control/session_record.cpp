@@ -11,6 +11,7 @@
 #include "record/test_state.h"
 #include "report/report_files.h"
 #include "stream/accounts_json.h"
+#include "stream/coded_signal.h"
 
 const char sessionRecordName[] = "loopcheck-session.json";
 
@@ -59,23 +60,28 @@ nlohmann::json recordJson()
         if (run.setUp) stream = &run;
     json runs = json::array();
     for (const SessionRun& run : session.runs) runs.push_back(runJson(run));
-    return {{"version", sessionRecordVersion},
-            {"answers",
-             {{"runs", session.plan.runCount},
-              {"durationMs", s.runDurationMs},
-              {"frequencyHz", s.toneFrequencyHz},
-              {"signal", signalName()},
-              {"device", device},
-              {"sampleRate", s.sampleRate}}},
-            {"driver", {{"name", named ? json(s.driverNames[static_cast<size_t>(device)]) : json(nullptr)}, {"index", device}}},
-            {"sampleRate", s.sampleRate},
-            {"bufferSize", stream != nullptr ? json(stream->bufferSize) : json(nullptr)},
-            {"sampleType",
-             stream != nullptr ? json{{"number", stream->sampleType}, {"name", sampleTypeName(stream->sampleType)}}
-                               : json(nullptr)},
-            {"outputChannels", stream != nullptr ? json(stream->outputChannels) : json(nullptr)},
-            {"inputChannels", stream != nullptr ? json(stream->inputChannels) : json(nullptr)},
-            {"runs", runs}};
+    json record = {{"version", s.codedSignal ? codedSessionRecordVersion : sessionRecordVersion},
+                   {"answers",
+                    {{"runs", session.plan.runCount},
+                     {"durationMs", s.runDurationMs},
+                     {"frequencyHz", s.toneFrequencyHz},
+                     {"signal", signalName()},
+                     {"device", device},
+                     {"sampleRate", s.sampleRate}}},
+                   {"driver", {{"name", named ? json(s.driverNames[static_cast<size_t>(device)]) : json(nullptr)}, {"index", device}}},
+                   {"sampleRate", s.sampleRate},
+                   {"bufferSize", stream != nullptr ? json(stream->bufferSize) : json(nullptr)},
+                   {"sampleType",
+                    stream != nullptr ? json{{"number", stream->sampleType}, {"name", sampleTypeName(stream->sampleType)}}
+                                      : json(nullptr)},
+                   {"outputChannels", stream != nullptr ? json(stream->outputChannels) : json(nullptr)},
+                   {"inputChannels", stream != nullptr ? json(stream->inputChannels) : json(nullptr)},
+                   {"runs", runs}};
+    // Only a coded session names its code: a plain one's record stays as it was.
+    if (s.codedSignal)
+        record["signalCode"] = stream != nullptr ? json(staircaseCoded(stream->sampleType) ? "staircase" : "tones")
+                                                 : json(nullptr);
+    return record;
 }
 
 // Written beside its final name and then put in its place: a reader, or a

@@ -12,6 +12,9 @@
 
 extern const char sessionRecordName[];
 constexpr int sessionRecordVersion = 1;
+// A coded session's record (loopcheck --coded) adds "signalCode": a reader
+// of version 1 alone would take its dumps for one signal's.
+constexpr int codedSessionRecordVersion = 2;
 
 // One run as the record tells it.
 struct SessionRun {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <ostream>
@@ -100,44 +99,19 @@ std::string joined(const std::vector<std::string>& parts)
     return text;
 }
 
-// The cell's figures and verdict from its runs.
-std::string decibels(double db)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", db);
-    return text;
-}
-
 // Without a map only a dead input fails; with one, an input that hears
 // another output than mapped, or a leak louder than allowed.
 std::vector<std::string> routingFailures(const QualifyCell& cell, const QualifyOptions& options)
 {
     std::vector<std::string> reasons;
     if (!cell.routingMeasured) return reasons;
-    for (size_t k = 0; k < cell.routing.size(); ++k) {
-        const analyse::RoutedInput& input = cell.routing[k];
-        const std::string name = "routing, input " + std::to_string(k);
-        const int32_t expected = k < options.mapRoutes.size() ? options.mapRoutes[k] : static_cast<int32_t>(k);
-        if (input.dead) {
-            reasons.push_back(name + ": hears no output" +
-                              (options.mapGiven ? " (expected output " + std::to_string(expected) + ")" : ""));
-            continue;
-        }
-        if (!options.mapGiven) continue;
-        if (input.heard < 0) {
-            reasons.push_back(name + ": the run was too short to tell which output it hears");
-            continue;
-        }
-        if (input.heard != expected)
-            reasons.push_back(name + ": hears output " + std::to_string(input.heard) + ", expected output " +
-                              std::to_string(expected));
-        if (input.leakFrom >= 0 && input.leakDb > options.maxCrosstalkDb)
-            reasons.push_back(name + ": output " + std::to_string(input.leakFrom) + " leaks in at " +
-                              decibels(input.leakDb) + " dB, above " + decibels(options.maxCrosstalkDb) + " dB");
-    }
+    for (size_t k = 0; k < cell.routing.size(); ++k)
+        for (const std::string& why : analyse::routeFailures(cell.routing[k], k, options.map, options.maxCrosstalkDb))
+            reasons.push_back("routing, input " + std::to_string(k) + ": " + why);
     return reasons;
 }
 
+// The cell's figures and verdict from its runs.
 void judgeCell(QualifyCell& cell, const QualifyOptions& options)
 {
     size_t dropped = 0;

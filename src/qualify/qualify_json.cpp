@@ -158,9 +158,9 @@ json qualifyJson(const QualifyReport& report)
                  {"signal", signalChoiceName(o.signal)},
                  {"maxHiddenLatency", o.maxHiddenLatency ? json(*o.maxHiddenLatency) : json(nullptr)},
                  {"maxCrosstalkDb", number(o.maxCrosstalkDb)}};
-    if (o.mapGiven) {
+    if (o.map.given) {
         json map = json::array();
-        for (int32_t output : o.mapRoutes) map.push_back(output);
+        for (int32_t output : o.map.routes) map.push_back(output);
         options["map"] = map;
     }
     if (o.signal == QualifySignal::sine) options["sineHz"] = number(o.sineHz);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "analysis/route_map.h"
+
 enum class SizeChoice { standard, all, preferred, listed };
 enum class RateChoice { standard, all, listed };
 enum class QualifySignal { automatic, staircase, pulse, sine };
@@ -22,11 +24,8 @@ struct QualifyOptions {
     QualifySignal signal = QualifySignal::automatic;
     double sineHz = 220.0;
     std::optional<int64_t> maxHiddenLatency;  // samples; unlimited when absent
-    // The routing expected: mapRoutes[k] is the output input k must hear;
-    // inputs past the list hear their own number (all of them: identity).
-    bool mapGiven = false;
-    std::vector<int32_t> mapRoutes;
-    double maxCrosstalkDb = -60.0;  // with a map, a louder leak fails the cell
+    analyse::RouteMap map;  // the routing expected (--map)
+    double maxCrosstalkDb = analyse::defaultMaxCrosstalkDb;  // with a map, a louder leak fails the cell
     std::string reportFolder = "loopcheck-report";
 };
 
@@ -40,10 +39,6 @@ bool parseRateList(const std::string& text, QualifyOptions& options, std::string
 bool parseSizeList(const std::string& text, QualifyOptions& options, std::string& why);
 // Reads "staircase", "pulse", "sine", "sine:HZ" or "auto".
 bool parseSignal(const std::string& text, QualifyOptions& options, std::string& why);
-
-// Reads "identity" or pairs "input:output,..." (each input once, channels
-// 0 to 31).
-bool parseRouteMap(const std::string& text, QualifyOptions& options, std::string& why);
 
 // The buffer sizes a driver announcing `minimum`..`maximum`, `preferred`
 // and `granularity` is qualified at for `choice` (`listed` gives `listed`

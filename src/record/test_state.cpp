@@ -29,6 +29,7 @@ void resetTestState()
     s.toneFrequencyHz = 220.0;
     s.pulseMode = false;
     s.staircaseMode = false;
+    s.codedSignal = false;
     s.sampleRate = 48000.0;
     s.resultsFile.reset();
     s.driverNames.clear();

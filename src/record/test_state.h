@@ -43,6 +43,9 @@ struct TestState {
     double toneFrequencyHz = 220.0;
     bool pulseMode = false;
     bool staircaseMode = false;
+    // Set by --coded: each output plays its own channel code in place of
+    // the one signal every output plays otherwise.
+    bool codedSignal = false;
     double sampleRate = 48000.0;
     FileHandle resultsFile;
 

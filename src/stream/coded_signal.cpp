@@ -44,6 +44,8 @@ void writeTone(uint8_t* channel, int64_t length, double hz, double rate, int32_t
 
 }  // namespace
 
+bool staircaseCoded(int32_t sampleType) { return testState.staircaseMode && sampleType != ASIOSTFloat32LSB; }
+
 bool generateCodedSignal(int32_t outputs)
 {
     TestState& s = testState;
@@ -52,6 +54,7 @@ bool generateCodedSignal(int32_t outputs)
     s.signalLength = static_cast<uint64_t>(rate);
     s.signalChannelBytes = s.signalLength * sizeof(uint32_t);
     s.signalChannels = channels;
+    console::line("Buffer length is ", s.signalLength);
 
     const uint64_t bytes = s.signalChannelBytes * static_cast<uint64_t>(channels);
     s.signalBuffer.reset(static_cast<uint32_t*>(allocateSampleMemory(bytes)));
@@ -62,10 +65,11 @@ bool generateCodedSignal(int32_t outputs)
         return false;
     }
     std::memset(s.signalBuffer.get(), 0, static_cast<size_t>(bytes));
+    const bool staircase = staircaseCoded(s.sampleType);
     uint8_t* base = reinterpret_cast<uint8_t*>(s.signalBuffer.get());
     for (int32_t c = 0; c < channels; ++c) {
         uint8_t* channel = base + static_cast<size_t>(c) * s.signalChannelBytes;
-        if (s.staircaseMode) {
+        if (staircase) {
             writeRotatedStaircase(channel, rate, analyse::staircaseCodeOffset(c, rate), s.sampleType);
         } else {
             writeTone(channel, rate, analyse::toneCodeHz(c), s.sampleRate, s.sampleType);

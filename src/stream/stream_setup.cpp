@@ -7,6 +7,7 @@
 #include "record/test_state.h"
 #include "stream/buffer_switch.h"
 #include "stream/driver_callbacks.h"
+#include "stream/coded_signal.h"
 #include "stream/test_signal.h"
 
 namespace {
@@ -139,7 +140,7 @@ bool setupStreams()
     s.timeInfoMode.store(false, std::memory_order_relaxed);
 
     // Its own line names what could not be allocated.
-    if (!generateTestSignal()) return false;
+    if (!(s.codedSignal ? generateCodedSignal(outputCount) : generateTestSignal())) return false;
 
     s.callbacks.bufferSwitch = processBufferSwitch;
     s.callbacks.sampleRateDidChange = sampleRateDidChange;

@@ -256,6 +256,11 @@ TEST_F(HostileInput, OptionValuesOutOfRangeAreRefusedNamingTheOption)
         {{"--wav="}, "--wav needs a folder"},
         {{"--allow-silent=no"}, "--allow-silent takes no value"},
         {{"--rate"}, "--rate needs a value"},
+        {{"--map", "swapped"}, "--map: \"swapped\" is not a pair input:output of channels 0 to 31"},
+        {{"--map", "0:1,0:0"}, "--map: input 0 is named twice"},
+        {{"--map", "0:32"}, "--map: \"0:32\" is not a pair input:output of channels 0 to 31"},
+        {{"--max-crosstalk", "6"}, "--max-crosstalk needs a level in dB from -200 to 0, not \"6\""},
+        {{"--max-crosstalk", "nan"}, "--max-crosstalk needs a level in dB from -200 to 0, not \"nan\""},
     };
     for (const Case& c : cases) {
         std::vector<std::string> arguments = {dump};

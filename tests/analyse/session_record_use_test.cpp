@@ -235,11 +235,16 @@ TEST_F(AnalyserWithRecord, ABrokenRecordEndsTheAnalysisWhenNamedAndIsPassedOverW
     const std::string dump = staircaseDump(0);
     json flagged = sessionRecord({recordedRun(0, {"run 0: the driver asked for a reset at 0.1 s"})});
     json later = flagged;
-    later["version"] = 2;
+    later["version"] = 3;
     json wrongType = flagged;
     wrongType["runs"][0]["reasons"] = "a reset";
     json twice = flagged;
     twice["runs"].push_back(recordedRun(0));
+    json unknownCode = flagged;
+    unknownCode["version"] = 2;
+    unknownCode["signalCode"] = "chirp";
+    json codedWithoutCode = flagged;
+    codedWithoutCode["version"] = 2;
     json hugeIndex = flagged;
     hugeIndex["runs"][0]["index"] = 4294967296LL;
     struct Case {
@@ -251,7 +256,9 @@ TEST_F(AnalyserWithRecord, ABrokenRecordEndsTheAnalysisWhenNamedAndIsPassedOverW
         {"empty", "", "not JSON"},
         {"a list", "[1, 2]", "not a JSON object"},
         {"deeply nested", std::string(100000, '[') + std::string(100000, ']'), "nested deeper than any session record"},
-        {"a later version", later.dump(), "version 2, and this analyser reads version 1"},
+        {"a later version", later.dump(), "version 3, and this analyser reads versions 1 and 2"},
+        {"an unknown code", unknownCode.dump(), "\"signalCode\" is none of \"staircase\", \"tones\" and null"},
+        {"a coded session's record without its code", codedWithoutCode.dump(), "no \"signalCode\""},
         {"reasons not a list", wrongType.dump(), "runs[0]: \"reasons\" is not a list"},
         {"a run twice", twice.dump(), "run 0 is listed twice"},
         {"an index past 32 bits", hugeIndex.dump(), "runs[0]: \"index\" is not a whole number from 0 to 2147483647"},

@@ -85,6 +85,12 @@ TEST(CommandLineOptions, BadOptionsGiveOneErrorLineAndTheUsageOnStandardErrorAnd
         {"--probe", "0", "--rate", "-48000"},
         {"--json"},                                    // nothing to write
         {"5"},
+        {"--coded", "--list"},                         // the coded test is the dialogue's
+        {"--coded", "--probe", "0"},
+        {"--coded", "--qualify", "0"},
+        {"--coded", "--json"},
+        {"--coded", "--seconds", "1"},
+        {"--coded", "--map", "identity"},              // the analyser judges a coded session's map
     };
     for (const auto& arguments : bad) {
         std::string shown;

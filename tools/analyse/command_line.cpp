@@ -21,7 +21,8 @@ bool readNumber(const std::string& text, Number& value)
 bool takesValue(const std::string& option)
 {
     for (const char* known : {"--rate", "--signal", "--frequency", "--max-extra-latency", "--outputs", "--bits",
-                              "--min-level", "--glitch-db", "--json", "--wav", "--plot", "--session"})
+                              "--min-level", "--glitch-db", "--json", "--wav", "--plot", "--session", "--map",
+                              "--max-crosstalk"})
         if (option == known) return true;
     return false;
 }
@@ -49,6 +50,10 @@ const char* usageText()
            "  --plot FILE.png         draw each input around its onset and over the whole run\n"
            "  --session FILE          the harness's session record (default: loopcheck-session.json\n"
            "                          beside the dumps, when there is one)\n"
+           "  --map identity|0:1,...  the routing a coded session (loopcheck --coded) must show: an input\n"
+           "                          hearing another output fails (default: only dead inputs fail)\n"
+           "  --max-crosstalk DB      with --map, a leak from another output louder than this fails\n"
+           "                          (default -60)\n"
            "  --version               print the version and exit\n"
            "\n"
            "Exit status: 0 every input passed, 1 an input failed, 2 unusable input or output.\n";
@@ -160,6 +165,15 @@ bool parseCommandLine(int argc, const char* const* argv, CommandLine& line, std:
                 return false;
             }
             line.sessionFile = value;
+        } else if (arg == "--map") {
+            if (!parseRouteMap(value, line.routeMap, error)) return false;
+        } else if (arg == "--max-crosstalk") {
+            if (!readNumber(value, number) || !std::isfinite(number) || number < -200.0 || number > 0.0) {
+                error = "--max-crosstalk needs a level in dB from -200 to 0, not \"" + value + "\"";
+                return false;
+            }
+            line.maxCrosstalkDb = number;
+            line.crosstalkGiven = true;
         } else if (arg == "--wav") {
             if (value.empty()) {
                 error = "--wav needs a folder";

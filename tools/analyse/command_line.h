@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "analysis/analysis_options.h"
+#include "analysis/route_map.h"
 
 namespace analyse {
 
@@ -17,6 +18,10 @@ struct CommandLine {
     int firstChannel = -1;  // --outputs: inputs numbered after that many outputs
     bool rateGiven = false;  // --rate, which a session record's rate does not replace
     std::string sessionFile;  // --session; empty: the record beside the dumps, if any
+    // A coded session's routing expected, and the loudest leak allowed.
+    RouteMap routeMap;
+    double maxCrosstalkDb = defaultMaxCrosstalkDb;
+    bool crosstalkGiven = false;
     bool help = false;
     bool version = false;
 };

@@ -67,6 +67,35 @@ json channelJson(const ChannelResult& ch)
     return j;
 }
 
+const char* codeName(RoutingCode code) { return code == RoutingCode::staircase ? "staircase" : "tones"; }
+
+// The fields of the qualification report's routing, for one run; each
+// input with its column and label as the channels have them.
+json routingJson(const RunResult& run)
+{
+    json inputs = json::array();
+    for (size_t k = 0; k < run.routing.size(); ++k) {
+        const RoutedChannel& ch = run.routing[k];
+        const RoutedInput& r = ch.routed;
+        json levels = json::array();
+        for (double db : r.levelsDb) levels.push_back(number(db));
+        inputs.push_back(json{{"input", k},
+                              {"column", ch.column},
+                              {"label", ch.label},
+                              {"dead", r.dead},
+                              {"heard", r.heard >= 0 ? json(r.heard) : json(nullptr)},
+                              {"levelDb", r.dead ? json(nullptr) : number(r.levelDb)},
+                              {"leakFrom", r.leakFrom >= 0 ? json(r.leakFrom) : json(nullptr)},
+                              {"leakDb", r.dead ? json(nullptr) : number(r.leakDb)},
+                              {"noiseFloorDb", r.dead ? json(nullptr) : number(r.noiseFloorDb)},
+                              {"roundTrip", r.roundTripKnown ? number(r.roundTrip) : json(nullptr)},
+                              {"levelsDb", levels},
+                              {"passed", ch.passed},
+                              {"failures", ch.failures}});
+    }
+    return json{{"code", codeName(run.routingCode)}, {"inputs", inputs}};
+}
+
 json runJson(const RunResult& run)
 {
     json j = {{"file", run.file},
@@ -87,6 +116,7 @@ json runJson(const RunResult& run)
     json channels = json::array();
     for (const ChannelResult& ch : run.channels) channels.push_back(channelJson(ch));
     j["channels"] = channels;
+    if (run.routingMeasured) j["routing"] = routingJson(run);
     return j;
 }
 
@@ -110,7 +140,8 @@ json summaryJson(const ChannelSummary& s)
 }  // namespace
 
 json analysisJson(const std::vector<RunResult>& runs, const std::vector<ChannelSummary>& summary,
-                  const ReadStatistics& read, const Verdict& verdict, const AnalysisOptions& options)
+                  const ReadStatistics& read, const Verdict& verdict, const AnalysisOptions& options,
+                  const RoutingOptions* routing)
 {
     json settings = {{"rate", options.rate},
                      {"signal", signalKindName(options.signal)},
@@ -120,6 +151,15 @@ json analysisJson(const std::vector<RunResult>& runs, const std::vector<ChannelS
     settings["frequency"] = options.frequency ? json(*options.frequency) : json(nullptr);
     settings["maxExtraLatency"] = options.maxExtraLatency ? json(*options.maxExtraLatency) : json(nullptr);
     settings["bits"] = options.bits != 0 ? json(options.bits) : json(nullptr);
+    if (routing != nullptr) {
+        settings["signalCode"] = codeName(routing->code);
+        settings["maxCrosstalkDb"] = number(routing->maxCrosstalkDb);
+        if (routing->map.given) {
+            json map = json::array();
+            for (int32_t output : routing->map.routes) map.push_back(output);
+            settings["map"] = map;
+        }
+    }
 
     json runList = json::array();
     for (const RunResult& run : runs) runList.push_back(runJson(run));

@@ -1,11 +1,13 @@
 // loopcheck-analyse: reads the harness's sample dumps and tells the round
 // trip each input measured against what the driver reported, whether the
 // loopback is bit-exact, and where glitches happened.
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <iostream>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,7 @@
 #include "analyse/output_names.h"
 #include "analyse/plot_output.h"
 #include "analysis/recording_analysis.h"
+#include "analysis/routed_run.h"
 #include "analyse/session_settings.h"
 #include "analyse/table_output.h"
 #include "analyse/wav_output.h"
@@ -73,6 +76,25 @@ int main(int argc, char** argv)
     if (!findSessionRecord(line, session, error, sessionWarnings)) return unusable(error);
     applySessionRecord(session, line, sessionWarnings);
     for (const std::string& w : sessionWarnings) std::cerr << "warning: " << w << "\n";
+    const std::optional<RoutingCode> code = session.found ? session.record.signalCode : std::nullopt;
+    // Without a coded session there is no routing to hold a map against:
+    // passing it silently would vouch for a routing nobody measured.
+    if (!code && (line.routeMap.given || line.crosstalkGiven))
+        return unusable(std::string(line.routeMap.given ? "--map" : "--max-crosstalk") +
+                        " needs a session record that says the outputs played channel codes (loopcheck --coded)");
+    if (code && !line.plotFile.empty())
+        return unusable("--plot draws one signal's onset, and the outputs of this session played channel codes; "
+                        "their routing is in the table and the JSON file");
+    RoutingOptions routing;
+    if (code) {
+        routing.code = *code;
+        routing.outputs = std::max(line.firstChannel, 0);
+        routing.rate = line.analysis.rate;
+        routing.bits = line.analysis.bits != 0 ? line.analysis.bits : 32;
+        routing.map = line.routeMap;
+        routing.maxCrosstalkDb = line.maxCrosstalkDb;
+        routing.maxExtraLatency = line.analysis.maxExtraLatency;
+    }
 
     ReadStatistics read;
     std::vector<RunResult> runs;
@@ -100,7 +122,8 @@ int main(int argc, char** argv)
                             std::to_string(dump.columns.size()) + " inputs of " + file + " past " +
                             std::to_string(std::numeric_limits<int32_t>::max()) + ", the largest channel number");
 
-        runs.push_back(analyseRun(dump, line.analysis, line.firstChannel));
+        runs.push_back(code ? routeRun(dump, routing, line.firstChannel)
+                            : analyseRun(dump, line.analysis, line.firstChannel));
         failFlaggedRun(runs.back(), sessionFlags(session, runs.back().runNumber));
         if (!line.wavFolder.empty()) {
             std::string written;
@@ -118,7 +141,7 @@ int main(int argc, char** argv)
     if (!std::cout) return unusable("standard output: cannot write");
 
     if (!line.jsonFile.empty() &&
-        !writeJsonFile(line.jsonFile, analysisJson(runs, summary, read, verdict, line.analysis), error))
+        !writeJsonFile(line.jsonFile, analysisJson(runs, summary, read, verdict, line.analysis, code ? &routing : nullptr), error))
         return unusable(error);
     if (!line.plotFile.empty()) {
         size_t left = 0;

@@ -152,9 +152,9 @@ bool readRecord(const json& document, SessionRecord& record, std::string& error)
         error = "no version number";
         return false;
     }
-    if (number != readableSessionVersion) {
-        error = "version " + std::to_string(number) + ", and this analyser reads version " +
-                std::to_string(readableSessionVersion);
+    if (number < oldestSessionVersion || number > newestSessionVersion) {
+        error = "version " + std::to_string(number) + ", and this analyser reads versions " +
+                std::to_string(oldestSessionVersion) + " and " + std::to_string(newestSessionVersion);
         return false;
     }
 
@@ -173,6 +173,22 @@ bool readRecord(const json& document, SessionRecord& record, std::string& error)
         if (frequency != nullptr && frequency->is_number()) {
             const double hz = frequency->get<double>();
             if (hz > 0.0 && hz < 1e7) record.sineFrequency = hz;
+        }
+    }
+
+    // Only a coded session's record has it; null when the session set up
+    // no stream, so that no code was played.
+    const json* code = number == newestSessionVersion ? field(document, "signalCode") : nullptr;
+    if (number == newestSessionVersion && code == nullptr) {
+        error = "no \"signalCode\"";
+        return false;
+    }
+    if (code != nullptr && !code->is_null()) {
+        if (*code == "staircase") record.signalCode = RoutingCode::staircase;
+        else if (*code == "tones") record.signalCode = RoutingCode::tones;
+        else {
+            error = "\"signalCode\" is none of \"staircase\", \"tones\" and null";
+            return false;
         }
     }
 

@@ -8,10 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "analysis/channel_routing.h"
+
 namespace analyse {
 
 extern const char sessionRecordFileName[];
-constexpr int64_t readableSessionVersion = 1;
+// Version 2 is a coded session's record, version 1 with "signalCode".
+constexpr int64_t oldestSessionVersion = 1;
+constexpr int64_t newestSessionVersion = 2;
 
 struct RecordedRun {
     int32_t index = 0;
@@ -25,6 +29,9 @@ struct SessionRecord {
     std::optional<int32_t> sampleType;    // the driver's sample type number
     std::optional<int32_t> outputs;       // output channels the harness numbered the inputs after
     std::optional<double> sineFrequency;  // Hz, when the session played a sine
+    // The channel code every output played its own of (loopcheck --coded);
+    // none for a session that played one signal on every output.
+    std::optional<RoutingCode> signalCode;
     std::vector<RecordedRun> runs;
 
     // The run of that number, or null when the record has none.

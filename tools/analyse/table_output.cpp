@@ -77,9 +77,42 @@ void printChannel(std::ostream& out, const ChannelResult& ch, size_t labelWidth)
 size_t labelWidth(const std::vector<RunResult>& runs)
 {
     size_t width = 7;
-    for (const RunResult& run : runs)
+    for (const RunResult& run : runs) {
         for (const ChannelResult& ch : run.channels) width = std::max(width, ch.label.size() + 2);
+        for (const RoutedChannel& ch : run.routing) width = std::max(width, ch.label.size() + 2);
+    }
     return width;
+}
+
+// One decimal, and no "-0.0" for a level a hair below 0.
+std::string decibelsText(double db) { return format("%.1f", std::fabs(db) < 0.05 ? 0.0 : db); }
+
+const char* codeName(RoutingCode code) { return code == RoutingCode::staircase ? "staircase" : "tones"; }
+
+// A coded run's inputs: which output each hears, how loud, the loudest
+// other output and the floor it stands on, all in dB.
+void printRouting(std::ostream& out, const RunResult& run, size_t width)
+{
+    out << "  " << padded("input", width) << padded("hears", 10) << padded("level dB", 10) << padded("leak dB", 10)
+        << padded("from", 10) << padded("floor dB", 10) << padded("round trip", 12) << "result\n";
+    for (const RoutedChannel& ch : run.routing) {
+        const RoutedInput& r = ch.routed;
+        out << "  " << padded(ch.label, width);
+        if (r.dead || r.heard < 0) {
+            out << padded(r.dead ? "nothing" : "?", 10) << padded("-", 10) << padded("-", 10) << padded("-", 10)
+                << padded("-", 10) << padded("-", 12);
+        } else {
+            out << padded("output " + std::to_string(r.heard), 10) << padded(decibelsText(r.levelDb), 10);
+            if (r.leakFrom >= 0)
+                out << padded(decibelsText(r.leakDb), 10) << padded("output " + std::to_string(r.leakFrom), 10);
+            else
+                out << padded("-", 10) << padded("-", 10);
+            out << padded(decibelsText(r.noiseFloorDb), 10)
+                << padded(r.roundTripKnown ? formatSamples(r.roundTrip) : std::string("-"), 12);
+        }
+        out << (ch.passed ? "ok" : "FAIL") << "\n";
+        for (const std::string& why : ch.failures) out << "      " << why << "\n";
+    }
 }
 
 std::string runTitle(const RunResult& run)
@@ -87,26 +120,8 @@ std::string runTitle(const RunResult& run)
     return (run.runNumber >= 0 ? "Run " + std::to_string(run.runNumber) : std::string("Dump")) + " (" + run.file + ")";
 }
 
-}  // namespace
-
-void printTable(std::ostream& out, const std::vector<RunResult>& runs, const std::vector<ChannelSummary>& summary,
-                const ReadStatistics& read, const Verdict& verdict)
+void printSummary(std::ostream& out, const std::vector<ChannelSummary>& summary, size_t width)
 {
-    out << "loopcheck-analyse: " << read.files << (read.files == 1 ? " dump, " : " dumps, ")
-        << format("%.1f", static_cast<double>(read.bytes) / 1e6) << " MB read at "
-        << format("%.0f", read.megabytesPerSecond()) << " MB/s\n";
-    const size_t width = labelWidth(runs);
-    for (const RunResult& run : runs) {
-        out << "\n" << runTitle(run) << ": " << signalText(run) << ", " << run.rows << " rows, " << run.bits
-            << "-bit\n";
-        out << "  reported latency: input " << run.inputLatency << " + output " << run.outputLatency << " = "
-            << run.reportedLatency() << " samples (the lead-in of silence)\n";
-        for (const std::string& flag : run.harnessFlags) out << "  FAIL, flagged by the harness: " << flag << "\n";
-        out << "  " << padded("input", width) << padded("dBFS", 11) << padded("round trip", 12) << padded("ms", 10)
-            << padded("hidden", 8) << padded("faults", 8) << "result\n";
-        for (const ChannelResult& ch : run.channels) printChannel(out, ch, width);
-    }
-
     out << "\nRound trip across runs, in samples\n";
     out << "  " << padded("input", width) << padded("runs", 6) << padded("min", 10) << padded("max", 10)
         << "distinct\n";
@@ -122,7 +137,37 @@ void printTable(std::ostream& out, const std::vector<RunResult>& runs, const std
         if (!s.consistent()) out << "  (changes from run to run)";
         out << "\n";
     }
+}
 
+}  // namespace
+
+void printTable(std::ostream& out, const std::vector<RunResult>& runs, const std::vector<ChannelSummary>& summary,
+                const ReadStatistics& read, const Verdict& verdict)
+{
+    out << "loopcheck-analyse: " << read.files << (read.files == 1 ? " dump, " : " dumps, ")
+        << format("%.1f", static_cast<double>(read.bytes) / 1e6) << " MB read at "
+        << format("%.0f", read.megabytesPerSecond()) << " MB/s\n";
+    const size_t width = labelWidth(runs);
+    bool channels = false;
+    for (const RunResult& run : runs) {
+        channels = channels || !run.channels.empty();
+        out << "\n" << runTitle(run) << ": "
+            << (run.routingMeasured ? std::string("channel-coded, ") + codeName(run.routingCode) : signalText(run))
+            << ", " << run.rows << " rows, " << run.bits << "-bit\n";
+        out << "  reported latency: input " << run.inputLatency << " + output " << run.outputLatency << " = "
+            << run.reportedLatency() << " samples (the lead-in of silence)\n";
+        for (const std::string& flag : run.harnessFlags) out << "  FAIL, flagged by the harness: " << flag << "\n";
+        if (run.routingMeasured) {
+            printRouting(out, run, width);
+            continue;
+        }
+        out << "  " << padded("input", width) << padded("dBFS", 11) << padded("round trip", 12) << padded("ms", 10)
+            << padded("hidden", 8) << padded("faults", 8) << "result\n";
+        for (const ChannelResult& ch : run.channels) printChannel(out, ch, width);
+    }
+
+    // A coded session's round trips are in its routing.
+    if (channels) printSummary(out, summary, width);
     // A pass that could not look for every fault says so.
     const char* result = !verdict.passed() ? "FAIL" : verdict.latencyOnly > 0 ? "PASS (latency only)" : "PASS";
     out << "\nResult: " << result << " (" << verdict.channelRuns - verdict.failed

@@ -38,6 +38,45 @@ int64_t wrapped(int64_t difference)
     return m >= 32768 ? m - 65536 : m;
 }
 
+// Whether the step between two samples could be a staircase's, exact or
+// (`noisy`) within noiseTolerance: what staircaseStep says is not 0, on the
+// low 16 bits alone.
+bool mayStep(uint32_t difference, bool noisy)
+{
+    const uint32_t m = difference & 0xFFFFu;
+    if (noisy) return m <= 100 + noiseTolerance || m >= 65536 - 100 - noiseTolerance;
+    return m == 100 || m == 65536 - 100;
+}
+
+// From `p` on, the first sample whose step from its predecessor may be a
+// staircase's (`n` when none), and the largest magnitude before it. A step
+// that cannot be one leaves the search where it was: no run, no stretch.
+// Most of a sine or a pulse is such steps, so they are passed over a block
+// at a time without a branch per sample.
+int64_t nextPossibleStep(const int32_t* samples, int64_t p, int64_t n, bool noisy, int64_t& peak)
+{
+    constexpr int64_t block = 16;
+    uint32_t largest = static_cast<uint32_t>(std::min<int64_t>(peak, 0x80000000LL));
+    auto magnitude = [](int32_t v) { return v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v); };
+    auto difference = [&](int64_t q) {
+        return static_cast<uint32_t>(samples[q]) - static_cast<uint32_t>(samples[q - 1]);
+    };
+    while (p + block <= n) {
+        bool any = false;
+        uint32_t top = largest;
+        for (int64_t q = p; q < p + block; ++q) {
+            any |= mayStep(difference(q), noisy);
+            top = std::max(top, magnitude(samples[q]));
+        }
+        if (any) break;
+        largest = top;
+        p += block;
+    }
+    for (; p < n && !mayStep(difference(p), noisy); ++p) largest = std::max(largest, magnitude(samples[p]));
+    peak = std::max<int64_t>(peak, largest);
+    return p;
+}
+
 }  // namespace
 
 const char* signalKindName(SignalKind kind)
@@ -64,6 +103,12 @@ ChannelFeatures measureChannel(const std::vector<int32_t>& samples)
     int64_t noisyCount = 0;
     int64_t p = 0;
     for (; p < n; ++p) {
+        const bool searching = f.longestNoisyStaircase < noisyStaircaseEvidence &&
+                               !(f.firstNonzero >= 0 && p - f.firstNonzero > noisySearch);
+        if (p > 0 && f.firstNonzero >= 0 && f.longestStaircase < staircaseEvidence && (noisyStart < 0 || !searching)) {
+            p = nextPossibleStep(samples.data(), p, n, searching, f.peak);
+            if (p == n) break;
+        }
         const int64_t v = samples[static_cast<size_t>(p)];
         const int64_t m = v < 0 ? -v : v;
         if (m > f.peak) f.peak = m;

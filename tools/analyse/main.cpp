@@ -74,6 +74,9 @@ int main(int argc, char** argv)
     applySessionRecord(session, line, sessionWarnings);
     for (const std::string& w : sessionWarnings) std::cerr << "warning: " << w << "\n";
 
+    // Only the picture draws the whole run's envelope.
+    line.analysis.plotEnvelope = !line.plotFile.empty();
+
     ReadStatistics read;
     std::vector<RunResult> runs;
     for (const std::string& file : line.files) {

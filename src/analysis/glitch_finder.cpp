@@ -100,6 +100,19 @@ private:
         const double threshold = s_.threshold;
         const int64_t count = end - p;
         int64_t i = 0;
+        // A block at a time without a branch per sample; the block that
+        // holds the first such sample is then gone through one by one.
+        constexpr int64_t block = 8;
+        for (; i + block <= count; i += block) {
+            unsigned stop = 0;
+            for (int64_t j = i; j < i + block; ++j) {
+                const int32_t v = samples[j];
+                const double e = expected[j];
+                stop |= static_cast<unsigned>(v == 0) & static_cast<unsigned>(e != 0.0 || zerosMatter);
+                stop |= static_cast<unsigned>(std::fabs(v - e) > threshold);
+            }
+            if (stop != 0) break;
+        }
         for (; i < count; ++i) {
             const int32_t v = samples[i];
             const double e = expected[i];

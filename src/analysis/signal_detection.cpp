@@ -84,6 +84,22 @@ int64_t nextPossibleStep(const int32_t* samples, int64_t p, int64_t n, int64_t& 
     return p;
 }
 
+// The end of the stretch of samples equal to samples[p] from p on; long
+// stretches (a pulse's silence) are compared a block at a time.
+int64_t constantUntil(const int32_t* samples, int64_t p, int64_t n)
+{
+    constexpr int64_t block = 16;
+    const int32_t v = samples[p];
+    ++p;
+    for (; p + block <= n; p += block) {
+        unsigned differs = 0;
+        for (int64_t i = p; i < p + block; ++i) differs |= static_cast<unsigned>(samples[i] != v);
+        if (differs != 0) break;
+    }
+    while (p < n && samples[p] == v) ++p;
+    return p;
+}
+
 }  // namespace
 
 const char* signalKindName(SignalKind kind)
@@ -159,7 +175,7 @@ ChannelFeatures measureChannel(const std::vector<int32_t>& samples)
                 // one afresh the same way: leap to its last sample.
                 if (v == previous) {
                     int64_t last = p;
-                    while (last + 1 < n && samples[static_cast<size_t>(last + 1)] == v) ++last;
+                    last = constantUntil(samples.data(), last, n) - 1;
                     if (noisyStart >= 0) noisyStart += last - p;
                     p = last;
                 }

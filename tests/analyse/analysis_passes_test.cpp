@@ -57,6 +57,17 @@ TEST(AnalysisPasses, StaircaseFoundAfterLoudSamplesAtAnyPlaceInABlock)
         synthetic::addNoise(quietNoise, 20000, 5);
         cases.push_back({"noisy 16-bit staircase after noise", joined(quietNoise, noisy), SignalKind::staircase});
     }
+    // A noisy staircase just long enough, counted from a first step at the
+    // edge of the tolerance: found only if that step starts it.
+    for (const int32_t first : {260, 261}) {
+        Samples s = loudNoise(1003, 13);
+        const int32_t start = 5000000;
+        s.push_back(start + 30000);
+        s.push_back(start);
+        for (int32_t k = 1; k <= 256; ++k) s.push_back(start + 100 * k + (first - 100) - (k % 2 == 0 ? 10 : 0));
+        cases.push_back({first == 260 ? "first step at the tolerance" : "first step past it", s,
+                         first == 260 ? SignalKind::staircase : SignalKind::sine});
+    }
     // Exact steps fewer than a staircase needs, just before the end.
     cases.push_back({"31 steps at the end", joined(loudNoise(4003, 9), synthetic::staircase(32, 0, 48000)),
                      SignalKind::sine});

@@ -174,8 +174,7 @@ ChannelFeatures measureChannel(const std::vector<int32_t>& samples)
                 // two steps off the stretch its neighbour starts, so starts
                 // one afresh the same way: leap to its last sample.
                 if (v == previous) {
-                    int64_t last = p;
-                    last = constantUntil(samples.data(), last, n) - 1;
+                    const int64_t last = constantUntil(samples.data(), p, n) - 1;
                     if (noisyStart >= 0) noisyStart += last - p;
                     p = last;
                 }

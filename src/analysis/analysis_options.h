@@ -19,6 +19,9 @@ struct AnalysisOptions {
     double minLevelDbfs = -100.0;  // a channel whose peak stays below carries no usable signal
     double glitchDb = -50.0;  // a sample further than this from the fitted signal (re its amplitude) is a glitch
     bool allowSilent = false;  // channels without a usable signal do not fail the verdict
+    // Keep each input's envelope over the whole run for a picture: a pass
+    // over every sample that nothing else reads.
+    bool plotEnvelope = false;
 
     // The signal loops after one second: this many samples.
     int64_t loopLength() const { return rate >= 1.0 ? static_cast<int64_t>(rate) : 1; }

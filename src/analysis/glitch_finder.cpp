@@ -24,6 +24,15 @@ public:
     Scanner(const GlitchSearch& s, FaultList& faults)
         : s_(s), loop_(*s.loop), length_(static_cast<int64_t>(s.loop->size())), faults_(faults)
     {
+        // The loop positions [plainFrom_, plainTo_) are held to the plain
+        // threshold: past the loose band's positive side, before its
+        // negative side (see allowed()).
+        if (s_.looseness != nullptr) {
+            const int64_t size = static_cast<int64_t>(s_.looseness->size());
+            plainFrom_ = std::max<int64_t>(0, size - s_.looseReach);
+            plainTo_ = std::min(length_, length_ - s_.looseReach);
+            if (s_.looseReach < 0) plainTo_ = plainFrom_;
+        }
     }
 
     void scan(int64_t from, int64_t to, int64_t anchor)
@@ -36,6 +45,20 @@ public:
         // or the anchor jumps.
         int64_t position = loopPosition(p, anchor_, length_);
         while (p < to) {
+            // Nearly every sample matches; while no discontinuity is open
+            // such a sample only counts as good, and runs of them are
+            // passed over in a loop of their own.
+            if (badSince_ < 0 && position >= plainFrom_ && position < plainTo_) {
+                const int64_t end = std::min(to, p + (plainTo_ - position));
+                const int64_t q = matchingUntil(p, end, position);
+                if (q > p) {
+                    good_ += q - p;
+                    position += q - p;
+                    p = q;
+                    if (position == length_) position = 0;
+                    continue;
+                }
+            }
             const size_t k = static_cast<size_t>(position);
             const double expected = loop_[k];
             const int32_t v = s_.samples[p];
@@ -65,6 +88,40 @@ public:
     }
 
 private:
+    // The first sample of [p, end) that is not plainly good: a zero the
+    // dropout check must look at, or one past the plain threshold. The loop
+    // position of p is `position`, and the positions up to end's stay
+    // within the loop and plain.
+    int64_t matchingUntil(int64_t p, int64_t end, int64_t position) const
+    {
+        const double* expected = loop_.data() + position;
+        const int32_t* samples = s_.samples + p;
+        const bool zerosMatter = s_.silentDropoutRun > 0;
+        const double threshold = s_.threshold;
+        const int64_t count = end - p;
+        int64_t i = 0;
+        // A block at a time without a branch per sample; the block that
+        // holds the first such sample is then gone through one by one.
+        constexpr int64_t block = 8;
+        for (; i + block <= count; i += block) {
+            unsigned stop = 0;
+            for (int64_t j = i; j < i + block; ++j) {
+                const int32_t v = samples[j];
+                const double e = expected[j];
+                stop |= static_cast<unsigned>(v == 0) & static_cast<unsigned>(e != 0.0 || zerosMatter);
+                stop |= static_cast<unsigned>(std::fabs(v - e) > threshold);
+            }
+            if (stop != 0) break;
+        }
+        for (; i < count; ++i) {
+            const int32_t v = samples[i];
+            const double e = expected[i];
+            if (v == 0 && (e != 0.0 || zerosMatter)) break;
+            if (std::fabs(v - e) > threshold) break;
+        }
+        return p + i;
+    }
+
     double allowed(size_t k) const
     {
         if (s_.looseness == nullptr) return s_.threshold;
@@ -163,6 +220,8 @@ private:
     int64_t badSince_ = -1;
     int64_t badCount_ = 0;
     int64_t nextRelock_ = relockAfter;
+    int64_t plainFrom_ = 0;
+    int64_t plainTo_ = length_;
 };
 
 }  // namespace

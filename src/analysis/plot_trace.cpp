@@ -12,7 +12,7 @@ constexpr int64_t envelopeBins = 1200;
 
 }  // namespace
 
-PlotTrace makePlotTrace(const std::vector<int32_t>& samples, int64_t centre)
+PlotTrace makePlotTrace(const std::vector<int32_t>& samples, int64_t centre, bool envelope)
 {
     PlotTrace trace;
     const int64_t n = static_cast<int64_t>(samples.size());
@@ -20,6 +20,7 @@ PlotTrace makePlotTrace(const std::vector<int32_t>& samples, int64_t centre)
     const int64_t to = std::clamp<int64_t>(centre + windowAfter, 0, n);
     trace.windowStart = from;
     trace.window.assign(samples.begin() + from, samples.begin() + to);
+    if (!envelope) return trace;
 
     trace.binSize = std::max<int64_t>(1, (n + envelopeBins - 1) / envelopeBins);
     const size_t bins = static_cast<size_t>((n + trace.binSize - 1) / trace.binSize);

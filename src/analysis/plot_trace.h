@@ -11,7 +11,8 @@
 namespace analyse {
 
 // `centre` is the position the window is drawn around (the onset, or the
-// first sound of a channel without a usable signal).
-PlotTrace makePlotTrace(const std::vector<int32_t>& samples, int64_t centre);
+// first sound of a channel without a usable signal). The envelope is left
+// empty unless asked for.
+PlotTrace makePlotTrace(const std::vector<int32_t>& samples, int64_t centre, bool envelope);
 
 }  // namespace analyse

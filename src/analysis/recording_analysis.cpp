@@ -342,7 +342,7 @@ RunResult analyseRun(const DumpData& dump, const AnalysisOptions& options, int f
         }
         const int64_t centre = ch.status == ChannelStatus::usable ? static_cast<int64_t>(std::floor(ch.onset))
                                                                   : std::max<int64_t>(f.firstNonzero, 0);
-        ch.trace = makePlotTrace(samples, centre);
+        ch.trace = makePlotTrace(samples, centre, options.plotEnvelope);
         judgeChannel(ch, options);
         run.channels.push_back(std::move(ch));
     }

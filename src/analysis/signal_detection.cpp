@@ -38,6 +38,68 @@ int64_t wrapped(int64_t difference)
     return m >= 32768 ? m - 65536 : m;
 }
 
+// Whether the step between two samples could be a staircase's, exact or
+// (`noisy`) within noiseTolerance: what staircaseStep says is not 0, on the
+// low 16 bits alone. Written without branches, so that a block of them is
+// worked out side by side.
+template <bool noisy>
+uint32_t mayStep(uint32_t difference)
+{
+    if (noisy) return ((difference + 100 + noiseTolerance) & 0xFFFFu) <= 2 * (100 + noiseTolerance) ? 1u : 0u;
+    const uint32_t m = (difference + 100) & 0xFFFFu;
+    return (m == 0 ? 1u : 0u) | (m == 200 ? 1u : 0u);
+}
+
+uint32_t magnitude(int32_t v)
+{
+    const uint32_t sign = static_cast<uint32_t>(v >> 31);
+    return (static_cast<uint32_t>(v) ^ sign) - sign;
+}
+
+// From `p` on, the first sample whose step from its predecessor may be a
+// staircase's (`n` when none), and the largest magnitude before it. A step
+// that cannot be one leaves the search where it was: no run, no stretch.
+// Most of a sine or a pulse is such steps, so they are passed over a block
+// at a time without a branch per sample.
+template <bool noisy>
+int64_t nextPossibleStep(const int32_t* samples, int64_t p, int64_t n, int64_t& peak)
+{
+    constexpr int64_t block = 16;
+    uint32_t largest = static_cast<uint32_t>(std::min<int64_t>(peak, 0x80000000LL));
+    while (p + block <= n) {
+        const int32_t* at = samples + p;
+        uint32_t any = 0;
+        uint32_t top = largest;
+        for (int64_t i = 0; i < block; ++i) {
+            any |= mayStep<noisy>(static_cast<uint32_t>(at[i]) - static_cast<uint32_t>(at[i - 1]));
+            top = std::max(top, magnitude(at[i]));
+        }
+        if (any != 0) break;
+        largest = top;
+        p += block;
+    }
+    for (; p < n && mayStep<noisy>(static_cast<uint32_t>(samples[p]) - static_cast<uint32_t>(samples[p - 1])) == 0; ++p)
+        largest = std::max(largest, magnitude(samples[p]));
+    peak = std::max<int64_t>(peak, largest);
+    return p;
+}
+
+// The end of the stretch of samples equal to samples[p] from p on; long
+// stretches (a pulse's silence) are compared a block at a time.
+int64_t constantUntil(const int32_t* samples, int64_t p, int64_t n)
+{
+    constexpr int64_t block = 16;
+    const int32_t v = samples[p];
+    ++p;
+    for (; p + block <= n; p += block) {
+        unsigned differs = 0;
+        for (int64_t i = p; i < p + block; ++i) differs |= static_cast<unsigned>(samples[i] != v);
+        if (differs != 0) break;
+    }
+    while (p < n && samples[p] == v) ++p;
+    return p;
+}
+
 }  // namespace
 
 const char* signalKindName(SignalKind kind)
@@ -64,6 +126,13 @@ ChannelFeatures measureChannel(const std::vector<int32_t>& samples)
     int64_t noisyCount = 0;
     int64_t p = 0;
     for (; p < n; ++p) {
+        const bool searching = f.longestNoisyStaircase < noisyStaircaseEvidence &&
+                               !(f.firstNonzero >= 0 && p - f.firstNonzero > noisySearch);
+        if (p > 0 && f.firstNonzero >= 0 && f.longestStaircase < staircaseEvidence && (noisyStart < 0 || !searching)) {
+            p = searching ? nextPossibleStep<true>(samples.data(), p, n, f.peak)
+                          : nextPossibleStep<false>(samples.data(), p, n, f.peak);
+            if (p == n) break;
+        }
         const int64_t v = samples[static_cast<size_t>(p)];
         const int64_t m = v < 0 ? -v : v;
         if (m > f.peak) f.peak = m;
@@ -105,8 +174,7 @@ ChannelFeatures measureChannel(const std::vector<int32_t>& samples)
                 // two steps off the stretch its neighbour starts, so starts
                 // one afresh the same way: leap to its last sample.
                 if (v == previous) {
-                    int64_t last = p;
-                    while (last + 1 < n && samples[static_cast<size_t>(last + 1)] == v) ++last;
+                    const int64_t last = constantUntil(samples.data(), p, n) - 1;
                     if (noisyStart >= 0) noisyStart += last - p;
                     p = last;
                 }
@@ -120,11 +188,16 @@ ChannelFeatures measureChannel(const std::vector<int32_t>& samples)
     }
     f.peak = peak;
     if (f.firstNonzero >= 0 && f.peak > 0) {
-        const int64_t quarter = (f.peak + 3) / 4;
+        // The peak is at most 2^31, so its quarter fits 32 bits unsigned.
+        const uint32_t quarter = static_cast<uint32_t>((f.peak + 3) / 4);
         int64_t loud = 0;
-        for (int64_t p = f.firstNonzero; p < n; ++p) {
-            const int64_t v = samples[static_cast<size_t>(p)];
-            if ((v < 0 ? -v : v) >= quarter) ++loud;
+        const int32_t* data = samples.data();
+        for (int64_t p = f.firstNonzero; p < n;) {
+            // Counted in 32 bits a block at a time, side by side.
+            const int64_t end = std::min(n, p + (int64_t{1} << 20));
+            uint32_t blockLoud = 0;
+            for (; p < end; ++p) blockLoud += magnitude(data[p]) >= quarter ? 1u : 0u;
+            loud += blockLoud;
         }
         f.loudFraction = static_cast<double>(loud) / static_cast<double>(n - f.firstNonzero);
     }

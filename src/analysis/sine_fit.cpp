@@ -27,28 +27,58 @@ bool solve3(const double m[3][3], const double r[3], double x[3])
     return true;
 }
 
+// The sums of the normal equations of a sin + b cos + c: the model's side
+// m, the samples' side r, and the samples' power.
+struct FitSums {
+    double m[3][3] = {};
+    double r[3] = {};
+    double power = 0.0;
+    int64_t used = 0;
+};
+
+// The angle is advanced by a rotation, set afresh from sin and cos every
+// this many samples, instead of calling them for every sample.
+constexpr int64_t rotationRefresh = 4096;
+
+SineFit solveSums(FitSums& sums)
+{
+    double(&m)[3][3] = sums.m;
+    const double(&r)[3] = sums.r;
+    m[1][0] = m[0][1];
+    m[2][0] = m[0][2];
+    m[2][1] = m[1][2];
+    SineFit fit;
+    double x[3];
+    if (sums.used < 8 || !solve3(m, r, x)) return fit;
+    fit.valid = true;
+    fit.amplitude = std::hypot(x[0], x[1]);
+    fit.phase = std::atan2(x[1], x[0]);
+    fit.dc = x[2];
+    fit.explained = x[0] * r[0] + x[1] * r[1] + x[2] * r[2];
+    fit.used = sums.used;
+    // What the fit leaves, from the sums alone.
+    fit.residualRms = std::sqrt(std::max(0.0, sums.power - fit.explained) / static_cast<double>(sums.used));
+    return fit;
+}
+
 // One least-squares pass; `keep` says which samples take part.
 template <class Keep>
 SineFit fitPass(const int32_t* samples, int64_t from, int64_t to, double omega, Keep keep)
 {
-    // Sums for the normal equations of a sin + b cos + c. The angle is
-    // advanced by a rotation, renormalised now and then, instead of calling
-    // sin and cos for every sample.
-    double m[3][3] = {};
-    double r[3] = {};
-    double power = 0.0;
+    FitSums sums;
+    double(&m)[3][3] = sums.m;
+    double(&r)[3] = sums.r;
     const double cw = std::cos(omega), sw = std::sin(omega);
     double s = 0.0, c = 1.0;
-    int64_t used = 0;
     for (int64_t p = from; p < to; ++p) {
-        if ((p - from) % 4096 == 0) {
+        if ((p - from) % rotationRefresh == 0) {
             const double angle = omega * static_cast<double>(p - from);
             s = std::sin(angle);
             c = std::cos(angle);
         }
         const double v = samples[p];
         if (keep(p, s, c)) {
-            power += v * v;
+            sums.power += v * v;
             m[0][0] += s * s;
             m[0][1] += s * c;
             m[0][2] += s;
@@ -58,27 +88,13 @@ SineFit fitPass(const int32_t* samples, int64_t from, int64_t to, double omega, 
             r[0] += s * v;
             r[1] += c * v;
             r[2] += v;
-            ++used;
+            ++sums.used;
         }
         const double ns = s * cw + c * sw;
         c = c * cw - s * sw;
         s = ns;
     }
-    m[1][0] = m[0][1];
-    m[2][0] = m[0][2];
-    m[2][1] = m[1][2];
-    SineFit fit;
-    double x[3];
-    if (used < 8 || !solve3(m, r, x)) return fit;
-    fit.valid = true;
-    fit.amplitude = std::hypot(x[0], x[1]);
-    fit.phase = std::atan2(x[1], x[0]);
-    fit.dc = x[2];
-    fit.explained = x[0] * r[0] + x[1] * r[1] + x[2] * r[2];
-    fit.used = used;
-    // What the fit leaves, from the sums alone.
-    fit.residualRms = std::sqrt(std::max(0.0, power - fit.explained) / static_cast<double>(used));
-    return fit;
+    return solveSums(sums);
 }
 
 void measureResidual(const int32_t* samples, int64_t from, int64_t to, double omega, SineFit& fit, double outlier)
@@ -89,7 +105,7 @@ void measureResidual(const int32_t* samples, int64_t from, int64_t to, double om
     double sum = 0.0;
     int64_t n = 0;
     for (int64_t p = from; p < to; ++p) {
-        if ((p - from) % 4096 == 0) {
+        if ((p - from) % rotationRefresh == 0) {
             const double angle = omega * static_cast<double>(p - from) + fit.phase;
             s = std::sin(angle);
             c = std::cos(angle);
@@ -122,6 +138,57 @@ SineFit fitSine(const int32_t* samples, int64_t from, int64_t to, double omega, 
     if (!second.valid) second = first;
     measureResidual(samples, from, to, omega, second, outlier);
     return second;
+}
+
+BlockSineFit::BlockSineFit(int64_t length, double omega) : length_(std::max<int64_t>(length, 0)), omega_(omega)
+{
+    // The model's values and sums as fitPass makes them for a block of this
+    // length with every sample taken, in the same order.
+    sin_.resize(static_cast<size_t>(length_));
+    cos_.resize(static_cast<size_t>(length_));
+    const double cw = std::cos(omega), sw = std::sin(omega);
+    double s = 0.0, c = 1.0;
+    for (int64_t i = 0; i < length_; ++i) {
+        if (i % rotationRefresh == 0) {
+            const double angle = omega * static_cast<double>(i);
+            s = std::sin(angle);
+            c = std::cos(angle);
+        }
+        sin_[static_cast<size_t>(i)] = s;
+        cos_[static_cast<size_t>(i)] = c;
+        m_[0][0] += s * s;
+        m_[0][1] += s * c;
+        m_[0][2] += s;
+        m_[1][1] += c * c;
+        m_[1][2] += c;
+        m_[2][2] += 1.0;
+        const double ns = s * cw + c * sw;
+        c = c * cw - s * sw;
+        s = ns;
+    }
+}
+
+SineFit BlockSineFit::fit(const int32_t* samples, int64_t from, int64_t to) const
+{
+    if (to - from != length_) return fitSine(samples, from, to, omega_, 0.0);
+    FitSums sums;
+    bool zero = false;
+    const int32_t* block = samples + from;
+    for (int64_t i = 0; i < length_; ++i) {
+        const double v = block[i];
+        const double s = sin_[static_cast<size_t>(i)], c = cos_[static_cast<size_t>(i)];
+        zero = zero || block[i] == 0;
+        sums.power += v * v;
+        sums.r[0] += s * v;
+        sums.r[1] += c * v;
+        sums.r[2] += v;
+    }
+    // A zero is left out of the fit, and with it the model's sums change.
+    if (zero) return fitSine(samples, from, to, omega_, 0.0);
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) sums.m[i][j] = m_[i][j];
+    sums.used = length_;
+    return solveSums(sums);
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace analyse {
 
@@ -21,6 +22,23 @@ struct SineFit {
 // `outlier` from a first fit are left out of a second one, so that a click
 // does not pull the fit; outlier <= 0 keeps every sample.
 SineFit fitSine(const int32_t* samples, int64_t from, int64_t to, double omega, double outlier);
+
+// fitSine with every sample kept (outlier 0), for many blocks of one length
+// at one frequency: the model's side of the fit is worked out once, so each
+// block costs one light pass over its samples. The fits are the same as
+// fitSine's, to the last bit.
+class BlockSineFit {
+public:
+    BlockSineFit(int64_t length, double omega);
+    // Samples [from, to); a block of another length is fitted afresh.
+    SineFit fit(const int32_t* samples, int64_t from, int64_t to) const;
+
+private:
+    int64_t length_;
+    double omega_;
+    std::vector<double> sin_, cos_;
+    double m_[3][3] = {};
+};
 
 // The frequency in Hz of the sine in samples [from, to): counted zero
 // crossings, or a spectrum's peak where noise or a short period spoils the

@@ -109,11 +109,12 @@ PhaseLine followPhase(const int32_t* samples, int64_t from, int64_t end, int64_t
         int64_t end;
     };
     std::vector<Block> blocks;
+    const BlockSineFit fitter(block, omega);
     for (int64_t start = from; start + block / 2 <= end; start += block) {
         const int64_t stop = std::min(end, start + block);
         // One pass a block: a click barely moves a block's phase, and the
         // zeros of a dropout are left out anyway.
-        const SineFit f = fitSine(samples, start, stop, omega, 0.0);
+        const SineFit f = fitter.fit(samples, start, stop);
         if (!f.valid || f.amplitude <= 0.0 || f.used < (stop - start) / 2) {
             blocks.push_back(Block{0.0, 0.0, -1.0, stop});  // a dropout, say: no phase to read
             continue;

@@ -96,6 +96,9 @@ int main(int argc, char** argv)
         routing.maxExtraLatency = line.analysis.maxExtraLatency;
     }
 
+    // Only the picture draws the whole run's envelope.
+    line.analysis.plotEnvelope = !line.plotFile.empty();
+
     ReadStatistics read;
     std::vector<RunResult> runs;
     for (const std::string& file : line.files) {

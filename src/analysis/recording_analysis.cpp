@@ -285,7 +285,7 @@ const char* channelStatusName(ChannelStatus status)
     return "no signal";
 }
 
-RunResult analyseRun(const DumpData& dump, const AnalysisOptions& options, int firstChannel)
+RunResult runOfDump(const DumpData& dump)
 {
     RunResult run;
     run.file = dump.path;
@@ -294,6 +294,12 @@ RunResult analyseRun(const DumpData& dump, const AnalysisOptions& options, int f
     run.outputLatency = dump.outputLatency;
     run.leadIn = dump.leadIn();
     run.rows = dump.rows;
+    return run;
+}
+
+RunResult analyseRun(const DumpData& dump, const AnalysisOptions& options, int firstChannel)
+{
+    RunResult run = runOfDump(dump);
 
     std::vector<ChannelFeatures> features;
     for (const auto& column : dump.columns) features.push_back(measureChannel(column));

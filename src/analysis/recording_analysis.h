@@ -15,6 +15,10 @@ namespace analyse {
 // outputs); below 0 they are named by column.
 RunResult analyseRun(const DumpData& dump, const AnalysisOptions& options, int firstChannel);
 
+// A result that names the dump's run and its latencies and holds nothing
+// measured yet: what every way of reading a run starts from.
+RunResult runOfDump(const DumpData& dump);
+
 // The input's name in the table: "input N" by column, or "channel N" as
 // the harness numbers it.
 std::string channelLabel(int column, int firstChannel);

@@ -10,13 +10,7 @@ namespace analyse {
 
 RunResult routeRun(const DumpData& dump, const RoutingOptions& options, int firstChannel)
 {
-    RunResult run;
-    run.file = dump.path;
-    run.runNumber = dump.runNumber;
-    run.inputLatency = dump.inputLatency;
-    run.outputLatency = dump.outputLatency;
-    run.leadIn = dump.leadIn();
-    run.rows = dump.rows;
+    RunResult run = runOfDump(dump);
     run.signal = SignalKind::none;
     run.bits = options.bits;
     run.routingMeasured = true;
